@@ -1,0 +1,103 @@
+// Decoding content certificates and hash tables, and merging them into the run's table.
+#include "aacs/content_table.h"
+
+#include <cstring>
+
+#include "aacs/options.h"
+#include "console/console.h"
+#include "io/heap.h"
+
+namespace {
+
+uint32_t readBe32(const uint8_t* p) {
+    return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
+           (static_cast<uint32_t>(p[2]) << 8) | p[3];
+}
+
+uint16_t readBe16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
+
+ContentCertificate decodeCertificate(const uint8_t* p) {
+    ContentCertificate c;
+    c.CertType = p[0];
+    c.BEE = (p[1] & 0x80) ? 1 : 0;
+    c.TotalNumberOfHashUnits = readBe32(p + 2);
+    c.TotalNumberOfLayers = p[6];
+    c.LayerNumber = p[7];
+    c.NumberOfHashUnits = readBe32(p + 8);
+    c.NumberOfDigests = readBe16(p + 12);
+    c.ApplicantID = readBe16(p + 14);
+    return c;
+}
+
+}  // namespace
+
+void addContentPair(ContentHashTable* table, const uint8_t* certificate, uint64_t certificateSize,
+                    const uint8_t* hashTable, uint64_t hashTableSize, int pairNumber) {
+    if (!certificate || certificateSize < kCertificateBytes) return;
+    if (!hashTable) hashTableSize = 0;
+    const ContentCertificate cert = decodeCertificate(certificate);
+
+    // Take only what the file really holds: whole records first, then whole values after all n records.
+    uint64_t entryBytes = static_cast<uint64_t>(cert.NumberOfDigests) * kEntryBytes;
+    uint32_t n = cert.NumberOfDigests;
+    if (hashTableSize < entryBytes) n = static_cast<uint32_t>(hashTableSize / kEntryBytes);
+    uint32_t m = 0;
+    if (hashTableSize >= entryBytes) {
+        uint64_t available = (hashTableSize - entryBytes) / kUnitHashBytes;
+        m = available < cert.NumberOfHashUnits ? static_cast<uint32_t>(available) : cert.NumberOfHashUnits;
+    }
+    // Counts are 32-bit; a merge that would wrap them is refused whole.
+    if (table->entryCount > UINT32_MAX - n || table->unitHashCount > UINT32_MAX - m) return;
+
+    if (n > 0) {
+        size_t bytes = static_cast<size_t>(table->entryCount + n) * sizeof(ClipHashEntry);
+        void* grown = table->entries ? heapRealloc(table->entries, bytes) : heapAlloc(bytes);
+        if (!grown) return;
+        table->entries = static_cast<ClipHashEntry*>(grown);
+    }
+    if (m > 0) {
+        size_t bytes = static_cast<size_t>(table->unitHashCount + m) * kUnitHashBytes;
+        void* grown = table->unitHashes ? heapRealloc(table->unitHashes, bytes) : heapAlloc(bytes);
+        if (!grown) return;
+        table->unitHashes = static_cast<uint8_t(*)[kUnitHashBytes]>(grown);
+    }
+
+    table->useSha256 = cert.CertType == 0x10;
+    table->present = true;
+    if (gOptions.verbose) {
+        printPlain("  Layer %d\n", pairNumber);
+        printPlain("\tCertType=%u\n", static_cast<unsigned>(cert.CertType));
+        printPlain("\tBEE=%u\n", static_cast<unsigned>(cert.BEE));
+        printPlain("\tTotalNumberOfHashUnits=%u\n", cert.TotalNumberOfHashUnits);
+        printPlain("\tTotalNumberOfLayers=%u\n", static_cast<unsigned>(cert.TotalNumberOfLayers));
+        printPlain("\tLayerNumber=%u\n", static_cast<unsigned>(cert.LayerNumber));
+        printPlain("\tNumberOfHashUnits=%u\n", cert.NumberOfHashUnits);
+        printPlain("\tNumberOfDigests=%u\n", static_cast<unsigned>(cert.NumberOfDigests));
+        printPlain("\tApplicantID=%u\n", static_cast<unsigned>(cert.ApplicantID));
+    }
+    for (uint32_t i = 0; i < n; ++i) {
+        const uint8_t* record = hashTable + static_cast<size_t>(i) * kEntryBytes;
+        ClipHashEntry entry{readBe32(record), readBe32(record + 4), readBe32(record + 8)};
+        if (gOptions.verbose) {
+            printPlain("\t%08x %05d.m2ts %08x\n", entry.firstUnit, static_cast<int>(entry.clipNumber),
+                       entry.auxValue);
+        }
+        table->entries[table->entryCount++] = entry;
+    }
+    if (m > 0) {
+        std::memcpy(table->unitHashes[table->unitHashCount], hashTable + entryBytes,
+                    static_cast<size_t>(m) * kUnitHashBytes);
+        table->unitHashCount += m;
+    }
+}
+
+void releaseContentTable(ContentHashTable* table) {
+    heapFree(table->entries);
+    heapFree(table->unitHashes);
+    *table = ContentHashTable{};
+}
+
+uint32_t runEnd(const ContentHashTable* table, uint32_t k) {
+    uint32_t end = k + 1 < table->entryCount ? table->entries[k + 1].firstUnit : table->unitHashCount;
+    return end < table->unitHashCount ? end : table->unitHashCount;
+}

@@ -1,0 +1,45 @@
+// The content certificate and content hash table of a disc, merged pair by pair into one table.
+#pragma once
+
+#include <cstdint>
+
+struct ClipHashEntry {
+    uint32_t firstUnit;
+    uint32_t clipNumber;
+    uint32_t auxValue;
+};
+
+struct ContentCertificate {
+    uint8_t CertType;
+    uint8_t BEE;
+    uint32_t TotalNumberOfHashUnits;
+    uint8_t TotalNumberOfLayers;
+    uint8_t LayerNumber;
+    uint32_t NumberOfHashUnits;
+    uint16_t NumberOfDigests;
+    uint16_t ApplicantID;
+};
+
+constexpr uint32_t kCertificateBytes = 16;
+constexpr uint32_t kEntryBytes = 12;
+constexpr uint32_t kUnitHashBytes = 8;
+
+struct ContentHashTable {
+    ClipHashEntry* entries;
+    uint32_t entryCount;
+    uint8_t (*unitHashes)[kUnitHashBytes];
+    uint32_t unitHashCount;
+    bool useSha256;
+    // Set once a pair has been merged, even one that holds no entries or values.
+    bool present;
+};
+
+// Merges one pair; pairNumber is 1-based and used only in the verbose dump. Reads never go past either
+// buffer: a certificate shorter than 16 bytes is passed over, and a short hash table gives only the whole
+// records and values it holds.
+void addContentPair(ContentHashTable* table, const uint8_t* certificate, uint64_t certificateSize,
+                    const uint8_t* hashTable, uint64_t hashTableSize, int pairNumber);
+void releaseContentTable(ContentHashTable* table);
+
+// The end (exclusive) of the run of hash units that entry k owns, never beyond the loaded values.
+uint32_t runEnd(const ContentHashTable* table, uint32_t k);

@@ -1,0 +1,71 @@
+// Reading switches and the path from the command line, and the usage text.
+#include "app/options_scan.h"
+
+#include <cctype>
+
+#include "console/console.h"
+#include "io/host_file.h"
+
+namespace {
+
+bool equalsNoCase(const char* text, const char* expected) {
+    for (; *text && *expected; ++text, ++expected) {
+        if (std::tolower(static_cast<unsigned char>(*text)) != *expected) return false;
+    }
+    return *text == 0 && *expected == 0;
+}
+
+}  // namespace
+
+ScanResult scanArguments(int argc, char** argv, Options* options, const char** path) {
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (IsSwitchLead(arg[0])) {
+            // Only the second character decides, so -abort acts as -a and -verbose as -v.
+            switch (arg[1]) {
+                case '?':
+                case 'h':
+                case 'H':
+                    return ScanResult::Help;
+                case 'a':
+                case 'A':
+                    options->abortOnMismatch = true;
+                    break;
+                case 'n':
+                case 'N':
+                    options->noLogo = equalsNoCase(arg + 1, "nologo");
+                    break;
+                case 'p':
+                case 'P':
+                    options->progress = true;
+                    break;
+                case 'v':
+                case 'V':
+                    options->verbose = true;
+                    break;
+                default:
+                    break;
+            }
+        } else if (!*path) {
+            *path = arg;
+        } else {
+            printPlain("Warning: only one directory can be verified at a time, \"%s\" was skipped\n", arg);
+        }
+    }
+    return ScanResult::Run;
+}
+
+void printUsage() {
+    printPlain("tamsel - Verify the integrity of M2TS files\n");
+    printPlain("Usage:\n");
+    printPlain("\ttamsel [switch] [disc_root_path]\n");
+    printPlain("Switch:\n");
+    printPlain("\t-a      abort on mismatch hash\n");
+    printPlain("\t-h      help\n");
+    printPlain("\t-?      help\n");
+    printPlain("\t-nologo suppress copyright message\n");
+    printPlain("\t-p      show progress\n");
+    printPlain("\t-v      verbose output\n");
+    printPlain("Example:\n");
+    printPlain("\ttamsel -v e:\\bd\\avatar\\\n");
+}

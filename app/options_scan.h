@@ -1,0 +1,10 @@
+// The command-line scan: switches into Options, the first other argument as the path.
+#pragma once
+
+#include "aacs/options.h"
+
+enum class ScanResult { Run, Help };
+
+// Warns about every path after the first. Stops at a help switch, leaving the rest unexamined.
+ScanResult scanArguments(int argc, char** argv, Options* options, const char** path);
+void printUsage();

@@ -1,0 +1,34 @@
+// The only ways the tool prints or formats text, plain or in a console colour.
+#pragma once
+
+#include <cinttypes>
+#include <cstdint>
+
+constexpr uint16_t kColorGreen = 10;
+constexpr uint16_t kColorRed = 12;
+
+struct ConsoleState {
+    intptr_t outputHandle;
+    uint16_t savedAttributes;
+};
+
+extern ConsoleState gConsole;
+
+// Saves the output handle and its text attributes; failures leave the attributes 0 and printing plain.
+void setupConsole();
+
+void printPlain(const char* format, ...);
+void printColored(uint16_t color, const char* format, ...);
+// Unbounded like sprintf: the caller sizes the buffer. Returns the characters written or -1.
+int formatString(char* buffer, const char* format, ...);
+void printLine(const char* text);
+char* hexString(const uint8_t* bytes, int count, char* out);
+
+// The attribute word a coloured message is shown with: the saved background and upper bits kept.
+inline uint16_t coloredAttributes(uint16_t saved, uint16_t color) {
+    return static_cast<uint16_t>((saved & 0xFFF0) | color);
+}
+
+// Test seam: receives every attribute change instead of the console when set.
+using AttributeSink = void (*)(uint16_t attributes);
+void setAttributeSinkForTest(AttributeSink sink);

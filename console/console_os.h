@@ -1,0 +1,12 @@
+// The console calls each host provides; only printing in console.cpp uses them.
+#pragma once
+
+#include <cstdint>
+
+// The standard output handle, and its current text attributes in *attributes (false when unavailable).
+intptr_t consoleOutputHandle();
+bool consoleReadAttributes(intptr_t handle, uint16_t* attributes);
+// Fails (and writes nothing) when the output is not a console.
+bool consoleWriteAttributes(intptr_t handle, uint16_t attributes, uint16_t savedAttributes);
+// Whether text must be pushed through after each message to keep it in step with colour changes.
+bool consoleIsInteractive(intptr_t handle);

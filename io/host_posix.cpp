@@ -1,0 +1,187 @@
+// The POSIX side of the host layer: files, attributes, directory enumeration, ticks and the heap.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "io/directory_scan.h"
+#include "io/heap.h"
+#include "io/host_file.h"
+
+void* heapAlloc(size_t bytes) { return std::malloc(bytes ? bytes : 1); }
+void* heapAllocZeroed(size_t bytes) { return std::calloc(1, bytes ? bytes : 1); }
+void* heapRealloc(void* block, size_t bytes) { return std::realloc(block, bytes ? bytes : 1); }
+void heapFree(void* block) { std::free(block); }
+
+const char kPathSeparator = '/';
+
+// A slash starts an absolute path here, so only a hyphen introduces a switch.
+bool IsSwitchLead(char c) { return c == '-'; }
+
+bool HostFile::Open(const char* name, unsigned mode) {
+    Close();
+    int flags = O_RDONLY;
+    if ((mode & kHostRead) && (mode & kHostWrite)) {
+        flags = O_RDWR;
+    } else if (mode & kHostWrite) {
+        flags = O_WRONLY;
+    }
+    if (mode & kHostCreate) flags |= O_CREAT | O_TRUNC;
+    int fd;
+    do {
+        fd = ::open(name, flags | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return false;
+    // A directory opens on POSIX but never on the other host; refuse it the same way.
+    struct stat st;
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+#ifdef POSIX_FADV_SEQUENTIAL
+    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+    handle = fd;
+    return true;
+}
+
+bool HostFile::OpenWide(const char16_t* name, unsigned mode) {
+    // File names are UTF-8 here; convert, joining surrogate pairs.
+    std::string narrow;
+    for (size_t i = 0; name[i] != 0; ++i) {
+        uint32_t c = name[i];
+        if (c >= 0xD800 && c <= 0xDBFF && name[i + 1] >= 0xDC00 && name[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (name[i + 1] - 0xDC00);
+            ++i;
+        }
+        if (c < 0x80) {
+            narrow += static_cast<char>(c);
+        } else if (c < 0x800) {
+            narrow += static_cast<char>(0xC0 | (c >> 6));
+            narrow += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            narrow += static_cast<char>(0xE0 | (c >> 12));
+            narrow += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            narrow += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            narrow += static_cast<char>(0xF0 | (c >> 18));
+            narrow += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            narrow += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            narrow += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return Open(narrow.c_str(), mode);
+}
+
+uint32_t HostFile::Read(void* buffer, uint32_t count) {
+    if (handle == kInvalidHandle || count == 0) return 0;
+    auto* out = static_cast<uint8_t*>(buffer);
+    uint32_t total = 0;
+    // Ask for everything that remains; loop only on short reads.
+    while (total < count) {
+        ssize_t got = ::read(static_cast<int>(handle), out + total, count - total);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        total += static_cast<uint32_t>(got);
+    }
+    return total;
+}
+
+uint64_t HostFile::Seek(int64_t offset, int moveMethod) {
+    if (handle == kInvalidHandle) return 0;
+    int whence = moveMethod == 1 ? SEEK_CUR : moveMethod == 2 ? SEEK_END : SEEK_SET;
+    off_t pos = ::lseek(static_cast<int>(handle), static_cast<off_t>(offset), whence);
+    return pos < 0 ? 0 : static_cast<uint64_t>(pos);
+}
+
+uint64_t HostFile::Size() {
+    struct stat st;
+    if (handle == kInvalidHandle || fstat(static_cast<int>(handle), &st) != 0) return 0;
+    return static_cast<uint64_t>(st.st_size);
+}
+
+void HostFile::Close() {
+    if (ownsHandle && handle != kInvalidHandle) {
+        ::close(static_cast<int>(handle));
+        handle = kInvalidHandle;
+    }
+}
+
+bool IsDirectory(const char* path) {
+    struct stat st;
+    return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool PathExists(const char* path) {
+    struct stat st;
+    return stat(path, &st) == 0;
+}
+
+uint32_t HostTickCount() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
+}
+
+struct DirectoryScan::State {
+    std::vector<FindEntry> entries;
+    size_t next = 0;
+};
+
+DirectoryScan::DirectoryScan() = default;
+DirectoryScan::~DirectoryScan() = default;
+
+namespace {
+
+// The order an NTFS volume keeps its index in: names compared by their upper-case form.
+bool ntfsOrder(const FindEntry& a, const FindEntry& b) {
+    for (size_t i = 0;; ++i) {
+        unsigned char ca = static_cast<unsigned char>(std::toupper(static_cast<unsigned char>(a.name[i])));
+        unsigned char cb = static_cast<unsigned char>(std::toupper(static_cast<unsigned char>(b.name[i])));
+        if (ca != cb) return ca < cb;
+        if (ca == 0) return false;
+    }
+}
+
+}  // namespace
+
+bool DirectoryScan::First(const char* pattern, FindEntry* entry) {
+    state.reset(new State);
+    std::string full(pattern);
+    size_t slash = full.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : full.substr(0, slash + 1);
+    std::string mask = slash == std::string::npos ? full : full.substr(slash + 1);
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return false;
+    while (struct dirent* d = readdir(dir)) {
+        if (std::strlen(d->d_name) >= sizeof(entry->name)) continue;
+        if (!WildcardMatches(mask.c_str(), d->d_name)) continue;
+        FindEntry found{};
+        std::strcpy(found.name, d->d_name);
+        struct stat st;
+        if (stat((folder + d->d_name).c_str(), &st) != 0) continue;
+        found.isDirectory = S_ISDIR(st.st_mode);
+        uint64_t size = found.isDirectory ? 0 : static_cast<uint64_t>(st.st_size);
+        found.sizeHigh = static_cast<uint32_t>(size >> 32);
+        found.sizeLow = static_cast<uint32_t>(size);
+        state->entries.push_back(found);
+    }
+    closedir(dir);
+    std::sort(state->entries.begin(), state->entries.end(), ntfsOrder);
+    return Next(entry);
+}
+
+bool DirectoryScan::Next(FindEntry* entry) {
+    if (!state || state->next >= state->entries.size()) return false;
+    *entry = state->entries[state->next++];
+    return true;
+}

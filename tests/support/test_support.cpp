@@ -1,0 +1,63 @@
+// Shared test helpers.
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <random>
+#include <regex>
+
+namespace testsupport {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+    static std::atomic<unsigned> counter{0};
+    std::random_device rd;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        fs::path candidate = fs::temp_directory_path() /
+                             ("tamsel-test-" + std::to_string(rd()) + "-" + std::to_string(counter++));
+        std::error_code ec;
+        if (fs::create_directory(candidate, ec)) {
+            dir = candidate;
+            return;
+        }
+    }
+    ADD_FAILURE() << "cannot create a temporary folder";
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    // Read-only copies made by tests must not stop the clean-up.
+    for (auto it = fs::recursive_directory_iterator(dir, ec); it != fs::recursive_directory_iterator(); ++it) {
+        fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    }
+    fs::remove_all(dir, ec);
+}
+
+void writeFile(const fs::path& path, const std::vector<uint8_t>& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(out.good()) << path;
+}
+
+std::vector<uint8_t> readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+RunResult runTamsel(const std::vector<std::string>& args) { return runCommand(TAMSEL_EXE, args); }
+
+void makeDisc(const std::string& root, const SampleDisc& disc) {
+    std::string error;
+    ASSERT_TRUE(writeSampleDisc(root, disc, &error)) << error;
+}
+
+std::string maskElapsed(const std::string& output) {
+    static const std::regex elapsed("Time elapsed      : [0-9]+\\.[0-9] s\n");
+    return std::regex_replace(output, elapsed, "Time elapsed      : X s\n");
+}
+
+}  // namespace testsupport

@@ -1,0 +1,47 @@
+// Shared test helpers: temporary folders, file bytes, and running the real executable.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tools/sampledisc.h"
+
+namespace testsupport {
+
+// A fresh folder under the system temporary directory, removed with everything in it at destruction.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return dir; }
+    std::string str() const { return dir.string(); }
+    std::string sub(const std::string& relative) const { return (dir / relative).string(); }
+
+private:
+    std::filesystem::path dir;
+};
+
+void writeFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+std::vector<uint8_t> readFile(const std::filesystem::path& path);
+
+struct RunResult {
+    int status = -1;
+    std::string output;
+};
+
+// Runs the tamsel executable with these arguments, standard output captured (so never a terminal).
+RunResult runTamsel(const std::vector<std::string>& args);
+// Runs any command line; output captured.
+RunResult runCommand(const std::string& executable, const std::vector<std::string>& args);
+
+// Writes a sample disc or fails the current test.
+void makeDisc(const std::string& root, const SampleDisc& disc);
+
+// The elapsed-time line varies from run to run; this replaces its figure with "X".
+std::string maskElapsed(const std::string& output);
+
+}  // namespace testsupport
