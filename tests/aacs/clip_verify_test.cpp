@@ -1,0 +1,253 @@
+// Verifying one clip against the table: thresholds, mismatches, runs, values running out, unreadable units.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "aacs/clip_verify.h"
+#include "aacs/options.h"
+#include "console/console.h"
+#include "digest/sha.h"
+#include "tools/sampledisc.h"
+
+namespace {
+
+// A clip held in memory that can stop delivering from a chosen byte on.
+class MemoryClip : public ClipSource {
+public:
+    MemoryClip(uint64_t size, uint32_t seed = 7) : bytes(size) { fillClipBytes(seed, 0, 0, bytes.data(), bytes.size()); }
+    bool open() override {
+        ++opens;
+        return openable;
+    }
+    bool readUnit(uint64_t ordinal, uint8_t* unit) override {
+        ++reads;
+        uint64_t start = ordinal * kHashUnitSize;
+        if (start + kHashUnitSize > bytes.size() || start + kHashUnitSize > failFrom) return false;
+        std::memcpy(unit, bytes.data() + start, kHashUnitSize);
+        return true;
+    }
+    void close() override { ++closes; }
+    const char* path() const override { return "/disc/BDMV/STREAM/00001.m2ts"; }
+
+    void corrupt(uint32_t unit) { bytes[unit * static_cast<size_t>(kHashUnitSize) + 17] ^= 0xFF; }
+    std::vector<uint8_t> unitHash(uint32_t unit, bool sha256) const {
+        std::vector<uint8_t> v(8);
+        unitHashValue(bytes.data() + static_cast<size_t>(unit) * kHashUnitSize, sha256, v.data());
+        return v;
+    }
+
+    std::vector<uint8_t> bytes;
+    uint64_t failFrom = UINT64_MAX;
+    bool openable = true;
+    int opens = 0, reads = 0, closes = 0;
+};
+
+// A table whose entries are given and whose values are the true ones of `clip` for units [0, values),
+// zero past the clip's end.
+struct Table {
+    Table(const MemoryClip& clip, std::vector<ClipHashEntry> list, uint32_t valueCount, bool sha256)
+        : entries(std::move(list)), values(valueCount) {
+        const uint64_t clipUnits = clip.bytes.size() / kHashUnitSize;
+        for (uint32_t u = 0; u < valueCount && u < clipUnits; ++u) {
+            std::vector<uint8_t> v = clip.unitHash(u, sha256);
+            std::memcpy(values[u].data(), v.data(), 8);
+        }
+        table.entries = entries.data();
+        table.entryCount = static_cast<uint32_t>(entries.size());
+        table.unitHashes = reinterpret_cast<uint8_t(*)[8]>(values.data());
+        table.unitHashCount = valueCount;
+        table.useSha256 = sha256;
+        table.present = true;
+    }
+    std::vector<ClipHashEntry> entries;
+    std::vector<std::array<uint8_t, 8>> values;
+    ContentHashTable table{};
+};
+
+class VerifyClip : public ::testing::Test {
+protected:
+    void TearDown() override { gOptions = Options{}; }
+    int run(const Table& t, MemoryClip& clip, uint32_t number = 1) {
+        testing::internal::CaptureStdout();
+        int result = verifyClip(&t.table, unit.data(), &clip, "00001.m2ts", number, t.table.useSha256,
+                                clip.bytes.size());
+        output = testing::internal::GetCapturedStdout();
+        return result;
+    }
+    std::vector<uint8_t> unit = std::vector<uint8_t>(kHashUnitSize);
+    std::string output;
+};
+
+}  // namespace
+
+TEST_F(VerifyClip, SkipThresholdIsSevenUnits) {
+    gOptions.verbose = true;
+    MemoryClip small(kMinHashedClipSize - 1);
+    Table t(small, {{0, 1, 0}}, 7, true);
+    EXPECT_EQ(run(t, small), kClipSkipped);
+    EXPECT_EQ(output, "00001.m2ts was skipped due to no content hash\n");
+    EXPECT_EQ(small.opens, 0);
+
+    MemoryClip exact(kMinHashedClipSize);
+    Table t2(exact, {{0, 1, 0}}, 7, true);
+    EXPECT_EQ(run(t2, exact), 0);
+    EXPECT_EQ(output, "00001.m2ts content hash match\n");
+    EXPECT_EQ(exact.reads, 8);  // seven units and the read that finds the end
+    EXPECT_EQ(exact.closes, 1);
+}
+
+TEST_F(VerifyClip, HalfUnitAtTheEndIsNeverCompared) {
+    MemoryClip clip(15 * kHashUnitSize / 2);
+    Table t(clip, {{0, 1, 0}}, 7, false);
+    clip.bytes.back() ^= 1;  // inside the last half unit
+    EXPECT_EQ(run(t, clip), 0);
+    EXPECT_EQ(output, "00001.m2ts content hash match\n");
+}
+
+TEST_F(VerifyClip, MismatchAtUnitFiveOfTen) {
+    for (bool sha256 : {true, false}) {
+        MemoryClip clip(10 * kHashUnitSize);
+        Table t(clip, {{0, 1, 0}}, 10, sha256);
+        clip.corrupt(5);
+        char expected[17];
+        hexString(t.values[5].data(), 8, expected);
+        EXPECT_EQ(run(t, clip), 1);
+        EXPECT_EQ(output, std::string("00001.m2ts content hash mismatch at offset 983040 (50%), expected hash=") +
+                              expected + "\n");
+    }
+}
+
+TEST_F(VerifyClip, AbortStopsAtTheFirstMismatchWithoutTheMatchLine) {
+    MemoryClip clip(10 * kHashUnitSize);
+    Table t(clip, {{0, 1, 0}}, 10, true);
+    clip.corrupt(5);
+    clip.corrupt(8);
+    EXPECT_EQ(run(t, clip), 2);
+    EXPECT_NE(output.find("offset 983040 (50%)"), std::string::npos);
+    EXPECT_NE(output.find("offset 1572864 (80%)"), std::string::npos);
+    EXPECT_EQ(output.find("content hash match"), std::string::npos);
+
+    gOptions.abortOnMismatch = true;
+    EXPECT_EQ(run(t, clip), 1);
+    EXPECT_EQ(output, "00001.m2ts content hash mismatch\n");
+}
+
+TEST_F(VerifyClip, ProgressLinesThenThePaddedMatchLine) {
+    gOptions.progress = true;
+    MemoryClip clip(8 * kHashUnitSize);
+    Table t(clip, {{0, 1, 0}}, 8, true);
+    EXPECT_EQ(run(t, clip), 0);
+    std::string want;
+    for (int u = 0; u < 8; ++u) {
+        want += "00001.m2ts content hash match at offset " + std::to_string(u * 196608) + " (" +
+                std::to_string(u * 100 / 8) + "%)\r";
+    }
+    want += "00001.m2ts content hash match" + std::string(69, ' ') + "\n";
+    EXPECT_EQ(output, want);
+}
+
+TEST_F(VerifyClip, ClipWithoutEntryCountsAsMatchedWithoutMatchLine) {
+    MemoryClip clip(8 * kHashUnitSize);
+    Table t(clip, {{0, 1, 0}}, 8, true);
+    EXPECT_EQ(run(t, clip, 12), 0);
+    EXPECT_EQ(output, "No hash unit 0/00012/0\n");
+    EXPECT_EQ(clip.opens, 1);
+    EXPECT_EQ(clip.closes, 1);
+    EXPECT_EQ(clip.reads, 0);
+}
+
+TEST_F(VerifyClip, CannotOpenReportsThePath) {
+    MemoryClip clip(8 * kHashUnitSize);
+    clip.openable = false;
+    Table t(clip, {}, 0, true);
+    EXPECT_EQ(run(t, clip), kClipCannotOpen);
+    EXPECT_EQ(output, "cannot open file /disc/BDMV/STREAM/00001.m2ts\n");
+}
+
+TEST_F(VerifyClip, ValuesRunningOutReportTheUnitIndex) {
+    MemoryClip clip(45 * kHashUnitSize);
+    Table t(clip, {{0, 1, 0}}, 41, true);
+    EXPECT_EQ(run(t, clip), 0);
+    EXPECT_EQ(output, "No hash unit 0/00001/41\n00001.m2ts content hash match\n");
+}
+
+TEST_F(VerifyClip, ClipOwningSeveralRunsMovesToItsNextRun) {
+    // Clip 1 owns values 0-3 and 8-11; clip 2 owns 4-7 in between.
+    MemoryClip clip(8 * kHashUnitSize);
+    Table t(clip, {{0, 1, 0}, {4, 2, 0}, {8, 1, 0}}, 12, true);
+    for (uint32_t u = 4; u < 8; ++u) {
+        std::vector<uint8_t> v = clip.unitHash(u, true);
+        std::memcpy(t.values[u + 4].data(), v.data(), 8);
+        std::memset(t.values[u].data(), 0, 8);
+    }
+    EXPECT_EQ(run(t, clip), 0);
+    EXPECT_EQ(output, "00001.m2ts content hash match\n");
+}
+
+TEST_F(VerifyClip, WrongBytesOfTheDigestMismatchEveryUnit) {
+    MemoryClip clip(7 * kHashUnitSize);
+    Table t(clip, {{0, 1, 0}}, 7, true);
+    for (uint32_t u = 0; u < 7; ++u) {
+        // The first 8 bytes of the digest instead of the last 8.
+        uint8_t digest[32];
+        Sha256Context c;
+        Sha256Init(&c);
+        Sha256Update(&c, clip.bytes.data() + static_cast<size_t>(u) * kHashUnitSize);
+        Sha256Final(&c, digest);
+        std::memcpy(t.values[u].data(), digest, 8);
+    }
+    EXPECT_EQ(run(t, clip), 7);
+}
+
+TEST_F(VerifyClip, TablesThatPointPastTheirValuesNeverReadThem) {
+    const struct {
+        std::vector<ClipHashEntry> entries;
+        uint32_t values;
+        const char* expected;
+        int result;
+    } cases[] = {
+        // First run starts beyond the loaded values.
+        {{{500, 1, 0}}, 7, "No hash unit 0/00001/500\n", 0},
+        // Next entry's start lies beyond the values: the run ends with them.
+        {{{0, 1, 0}, {900, 1, 0}}, 7, "No hash unit 0/00001/900\n", 0},
+        // Runs that go backwards: the clip's later entry starts before the current unit.
+        {{{5, 1, 0}, {2, 1, 0}}, 9, "No hash unit 0/00001/5\n", 0},
+    };
+    for (const auto& c : cases) {
+        MemoryClip clip(9 * kHashUnitSize);
+        Table t(clip, c.entries, c.values, true);
+        EXPECT_EQ(run(t, clip), c.result);
+        EXPECT_EQ(output.substr(0, std::strlen(c.expected)), c.expected) << output;
+    }
+}
+
+TEST_F(VerifyClip, UnreadableUnitBeforeTheEndIsAFailure) {
+    MemoryClip clip(10 * kHashUnitSize);
+    Table t(clip, {{0, 1, 0}}, 10, true);
+    clip.failFrom = 3 * kHashUnitSize + 100;
+    EXPECT_EQ(run(t, clip), 1);
+    EXPECT_EQ(output, "00001.m2ts cannot be read at offset 589824\n");
+
+    clip.corrupt(1);
+    EXPECT_EQ(run(t, clip), 2);
+    EXPECT_NE(output.find("cannot be read at offset 589824\n"), std::string::npos);
+    EXPECT_EQ(output.find("content hash match"), std::string::npos);
+}
+
+TEST(UnitPercent, TruncatesAndNeverDividesByZero) {
+    EXPECT_EQ(unitPercent(983040, 1966080), 50);
+    EXPECT_EQ(unitPercent(196608, 1376256), 14);
+    EXPECT_EQ(unitPercent(5, 0), 0);
+}
+
+TEST(ClipNumber, LeadingDigitsLikeTheCRuntime) {
+    const struct {
+        const char* name;
+        uint32_t number;
+    } cases[] = {{"00001.m2ts", 1}, {"12345.M2TS", 12345}, {"1.m2ts", 1}, {"ab.m2ts", 0},
+                 {" 42.m2ts", 42},  {"+7.m2ts", 7},        {"-1.m2ts", 0xFFFFFFFFu}};
+    for (const auto& c : cases) EXPECT_EQ(clipNumberOf(c.name), c.number) << c.name;
+}
