@@ -1,0 +1,342 @@
+// Directory tree: File Identifier Descriptors into nodes, name conversion, the recursive build and findNode.
+#include "udf/directory_tree.h"
+
+#include "io/heap.h"
+#include "udf/arena.h"
+#include "udf/ecma_layout.h"
+#include "udf/file_entry.h"
+#include "udf/sector_io.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr uint8_t kCharacteristicDirectory = 2;
+constexpr uint8_t kCharacteristicDeleted = 4;
+constexpr uint32_t kFidHeaderSize = 38;
+constexpr size_t kPathBufferSize = 256;
+
+// The directories whose data has been parsed in this mount, by first data sector. A directory whose
+// data was parsed already (an entry naming an ancestor, or two entries sharing one directory) stays an
+// empty leaf, so no cycle or shared subtree is walked twice.
+class VisitedSet {
+public:
+    ~VisitedSet() { heapFree(slots); }
+
+    // False when the sector was seen before, or when the set cannot grow.
+    bool insert(uint32_t sector) {
+        uint32_t key = sector + 1;  // 0 marks a free slot
+        if (key == 0) {
+            key = 0xFFFFFFFF;
+        }
+        if ((count + 1) * 2 > capacity && !grow()) {
+            return false;
+        }
+        uint32_t mask = capacity - 1;
+        for (uint32_t i = hash(key) & mask;; i = (i + 1) & mask) {
+            if (slots[i] == key) {
+                return false;
+            }
+            if (slots[i] == 0) {
+                slots[i] = key;
+                ++count;
+                return true;
+            }
+        }
+    }
+
+private:
+    static uint32_t hash(uint32_t key) { return key * 2654435761u; }
+
+    bool grow() {
+        uint32_t newCapacity = capacity == 0 ? 64 : capacity * 2;
+        if (newCapacity == 0) {
+            return false;
+        }
+        uint32_t* fresh = static_cast<uint32_t*>(heapAllocZeroed(size_t(newCapacity) * sizeof(uint32_t)));
+        if (fresh == nullptr) {
+            return false;
+        }
+        for (uint32_t i = 0; i < capacity; ++i) {
+            uint32_t key = slots[i];
+            if (key == 0) {
+                continue;
+            }
+            for (uint32_t j = hash(key) & (newCapacity - 1);; j = (j + 1) & (newCapacity - 1)) {
+                if (fresh[j] == 0) {
+                    fresh[j] = key;
+                    break;
+                }
+            }
+        }
+        heapFree(slots);
+        slots = fresh;
+        capacity = newCapacity;
+        return true;
+    }
+
+    uint32_t* slots = nullptr;
+    uint32_t capacity = 0;
+    uint32_t count = 0;
+};
+
+struct BuildContext {
+    UdfVolume* volume;
+    VisitedSet visited;
+    uint32_t nodes;
+};
+
+DirectoryNode* makeNode(BuildContext* context, ByteView fid) {
+    UdfVolume* volume = context->volume;
+    if (context->nodes >= kMaxTreeNodes) {
+        return nullptr;
+    }
+    uint8_t lengthOfIdentifier = fid.u8(19);
+    uint16_t lengthOfUse = fid.le16(36);
+    ByteView identifier = fid.from(kFidHeaderSize + uint64_t(lengthOfUse)).first(lengthOfIdentifier);
+    uint8_t compression = identifier.u8(0);
+    ByteView characters = identifier.from(1);
+    uint32_t n = uint32_t(characters.size);
+
+    bool wide = compression == 16;
+    bool convert = false;
+    uint32_t length = n;
+    if (wide) {
+        length = n / 2;
+        for (uint32_t i = 0; i < n / 2; ++i) {
+            if (characters.data[2 * i] != 0) {
+                convert = true;
+            }
+        }
+        if (convert) {
+            length = utf8Length(characters.data, n / 2);
+        }
+    }
+
+    DirectoryNode* node = static_cast<DirectoryNode*>(volumeAlloc(volume, sizeof(DirectoryNode) + uint64_t(length) + 8));
+    if (node == nullptr) {
+        return nullptr;
+    }
+    ++context->nodes;
+    node->name = reinterpret_cast<char*>(node + 1);
+    node->isDirectory = (fid.u8(18) & kCharacteristicDirectory) != 0 ? 1 : 0;
+    LongAd icb = decodeLongAd(fid, 20);
+    node->entrySector = mapLongAd(volume, icb);
+    node->entryLength = icb.length;
+    node->uniqueId = fid.le32(32);
+    uint8_t* name = reinterpret_cast<uint8_t*>(node->name);
+    if (convert) {
+        node->nameIsUtf8 = 1;
+        utf16beToUtf8(characters.data, n / 2, name, length + 1);
+    } else if (wide) {
+        for (uint32_t i = 0; i < n / 2; ++i) {
+            name[i] = characters.data[2 * i + 1];
+        }
+    } else if (n != 0) {
+        std::memcpy(name, characters.data, n);
+    }
+    if (node->entryLength == 0) {
+        return node;
+    }
+    return readEntry(volume, node, icb) ? node : nullptr;
+}
+
+// Reads the directory's extents back to back into scratch; returns the bytes that hold data.
+uint64_t readDirectoryData(UdfVolume* volume, ExtentRef* extents, uint32_t count, uint8_t** data) {
+    uint64_t total = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        // An extent whose type bits say it is not recorded holds no entries and is not read.
+        if (extentType(extents[i].length) == kExtentRecorded) {
+            total += extents[i].length;
+        }
+    }
+    if (total > kMaxDirectoryBytes) {
+        total = kMaxDirectoryBytes;
+    }
+    if (total == 0) {
+        return 0;
+    }
+    // Each read writes whole sectors at its offset, so the last one may run up to a sector past total.
+    uint8_t* buffer = reserveBytes(volume->scratch, roundToSectors(total) + kSectorSize);
+    if (buffer == nullptr) {
+        return 0;
+    }
+    *data = buffer;
+    uint64_t capacity = roundToSectors(total) + kSectorSize;
+    uint64_t offset = 0;
+    for (uint32_t i = 0; i < count && offset < total; ++i) {
+        ExtentRef& extent = extents[i];
+        if (extentType(extent.length) != kExtentRecorded || extent.length == 0) {
+            continue;
+        }
+        uint64_t wanted = extent.length < total - offset ? extent.length : total - offset;
+        uint32_t got = readExtent(volume, &extent, buffer + offset, capacity - offset);
+        uint64_t delivered = extent.kind == kExtentEmbedded ? got : uint64_t(got) * kSectorSize;
+        if (delivered < wanted) {
+            // What follows a short extent would not sit at its place; the entries end here.
+            return offset + delivered;
+        }
+        offset += wanted;
+    }
+    return offset;
+}
+
+bool buildLevel(BuildContext* context, ExtentRef* extents, uint32_t count, DirectoryNode* directory, uint32_t depth) {
+    UdfVolume* volume = context->volume;
+    if (extents == nullptr || count == 0 || depth > kMaxDirectoryDepth) {
+        return true;
+    }
+    uint8_t* data = nullptr;
+    uint64_t total = readDirectoryData(volume, extents, count, &data);
+    if (total == 0 || !context->visited.insert(directory->dataLocation)) {
+        return true;
+    }
+    ByteView all(data, size_t(total));
+    DirectoryNode* previous = nullptr;
+    for (uint64_t offset = 0; offset < total;) {
+        ByteView fid = all.from(offset);
+        if (!fid.has(0, kFidHeaderSize)) {
+            break;
+        }
+        uint8_t lengthOfIdentifier = fid.u8(19);
+        uint16_t lengthOfUse = fid.le16(36);
+        uint64_t used = kFidHeaderSize + uint64_t(lengthOfUse) + lengthOfIdentifier;
+        // A descriptor running past the directory data ends the walk instead of reading beyond it.
+        if (!fid.has(0, used)) {
+            break;
+        }
+        uint8_t characteristics = fid.u8(18);
+        if (lengthOfIdentifier == 0) {
+            if (directory == volume->root) {
+                directory->uniqueId = fid.le32(32);
+            }
+        } else if ((characteristics & kCharacteristicDeleted) == 0) {
+            DirectoryNode* node = makeNode(context, fid.first(used));
+            if (node == nullptr) {
+                return false;
+            }
+            node->parent = directory;
+            if (previous == nullptr) {
+                directory->firstChild = node;
+            } else {
+                previous->nextSibling = node;
+            }
+            previous = node;
+        }
+        offset += (uint64_t(lengthOfUse) + lengthOfIdentifier + 41) & ~uint64_t(3);
+    }
+    for (DirectoryNode* child = directory->firstChild; child != nullptr; child = child->nextSibling) {
+        if (child->isDirectory) {
+            buildLevel(context, child->dirExtents, child->extentCount, child, depth + 1);
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool buildDirectory(UdfVolume* volume, ExtentRef* extents, uint32_t count, DirectoryNode* directory) {
+    if (volume == nullptr || directory == nullptr) {
+        return false;
+    }
+    BuildContext context;
+    context.volume = volume;
+    context.nodes = 0;
+    return buildLevel(&context, extents, count, directory, 0);
+}
+
+DirectoryNode* findNode(UdfVolume* volume, DirectoryNode* start, const char* path) {
+    if (volume == nullptr || volume->root == nullptr) {
+        return nullptr;
+    }
+    DirectoryNode* base = start != nullptr ? start : volume->root;
+    if (path == nullptr) {
+        return base;
+    }
+    char components[kPathBufferSize] = {};
+    size_t used = 0;
+    const char* p = path;
+    while (*p == '/' || *p == '\\') {
+        ++p;
+    }
+    for (; *p != '\0'; ++p) {
+        bool separator = *p == '/' || *p == '\\';
+        if (separator && used > 0 && components[used - 1] == '\0') {
+            continue;
+        }
+        // Two zero bytes must follow the last component.
+        if (used + 2 >= kPathBufferSize) {
+            return nullptr;
+        }
+        components[used++] = separator ? '\0' : *p;
+    }
+    const char* component = components;
+    DirectoryNode* candidate = base->firstChild;
+    while (candidate != nullptr) {
+        if (std::strcmp(candidate->name, component) != 0) {
+            candidate = candidate->nextSibling;
+            continue;
+        }
+        const char* following = component + std::strlen(component) + 1;
+        if (*following == '\0') {
+            return candidate;
+        }
+        component = following;
+        candidate = candidate->firstChild;
+    }
+    return nullptr;
+}
+
+uint32_t utf8Length(const uint8_t* units, uint32_t unitCount) {
+    uint32_t total = 0;
+    for (uint32_t i = 0; i < unitCount; ++i) {
+        uint32_t c = (uint32_t(units[2 * i]) << 8) | units[2 * i + 1];
+        if (c < 0x80) {
+            total += 1;
+            if (c == 0) {
+                break;
+            }
+        } else if (c < 0x800) {
+            total += 2;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            total += 4;
+            ++i;
+        } else {
+            total += 3;
+        }
+    }
+    return total;
+}
+
+uint32_t utf16beToUtf8(const uint8_t* units, uint32_t unitCount, uint8_t* destination, uint32_t limit) {
+    uint32_t written = 0;
+    for (uint32_t i = 0; i < unitCount; ++i) {
+        if (written > limit) {
+            return 0;
+        }
+        uint32_t c = (uint32_t(units[2 * i]) << 8) | units[2 * i + 1];
+        if (c < 0x80) {
+            destination[written++] = uint8_t(c);
+            if (c == 0) {
+                return written;
+            }
+        } else if (c < 0x800) {
+            destination[written++] = uint8_t(0xC0 | (c >> 6));
+            destination[written++] = uint8_t(0x80 | (c & 0x3F));
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            // A surrogate in the last unit has no partner to read; it pairs with 0 instead.
+            uint32_t d = i + 1 < unitCount ? ((uint32_t(units[2 * i + 2]) << 8) | units[2 * i + 3]) : 0;
+            ++i;
+            uint32_t cp = 0x10000 + ((c & 0x3FF) << 10) + (d & 0x3FF);
+            destination[written++] = uint8_t(0xF0 | (cp >> 18));
+            destination[written++] = uint8_t(0x80 | ((cp >> 12) & 0x3F));
+            destination[written++] = uint8_t(0x80 | ((cp >> 6) & 0x3F));
+            destination[written++] = uint8_t(0x80 | (cp & 0x3F));
+        } else {
+            destination[written++] = uint8_t(0xE0 | (c >> 12));
+            destination[written++] = uint8_t(0x80 | ((c >> 6) & 0x3F));
+            destination[written++] = uint8_t(0x80 | (c & 0x3F));
+        }
+    }
+    return written;
+}

@@ -1,0 +1,226 @@
+// File entries: extent reads, the allocation descriptors of a node, continuation areas and run collection.
+#include "udf/file_entry.h"
+
+#include "udf/arena.h"
+#include "udf/directory_tree.h"
+#include "udf/sector_io.h"
+
+#include "io/heap.h"
+
+#include <cstring>
+
+namespace {
+
+// Whether the area's sector has already been followed for this entry; records it when not.
+bool alreadyFollowed(ContinuationGuard* guard, uint32_t sector) {
+    for (uint32_t i = 0; i < guard->count; ++i) {
+        if (guard->followed[i] == sector) {
+            return true;
+        }
+    }
+    if (guard->count == kMaxContinuationAreas) {
+        return true;
+    }
+    guard->followed[guard->count++] = sector;
+    return false;
+}
+
+// Step 5 of reading an entry, shared with continuation areas: recorded extents are appended,
+// continuations followed in place, the other two types skipped.
+bool collectFileExtents(UdfVolume* volume, ByteView area, uint32_t count, bool longForm, HeapArray<FileExtent>* list,
+                        ContinuationGuard* guard) {
+    uint32_t size = longForm ? kLongAdSize : kShortAdSize;
+    for (uint32_t i = 0; i < count; ++i) {
+        ExtentRef extent = {};
+        if (longForm) {
+            LongAd ad = decodeLongAd(area, uint64_t(i) * size);
+            extent = {kExtentLong, ad.partition, ad.block, ad.length};
+        } else {
+            ShortAd ad = decodeShortAd(area, uint64_t(i) * size);
+            extent = {kExtentShort, 0, ad.position, ad.length};
+        }
+        uint32_t type = extentType(extent.length);
+        if (type == kExtentRecorded) {
+            uint32_t sector = mapBlock(volume, &extent);
+            if (!list->push({sector, extent.length})) {
+                return false;
+            }
+        } else if (type == kExtentContinuation) {
+            extent.length &= kExtentLengthMask;
+            if (!followContinuation(volume, extent, list, guard)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+uint32_t readExtent(UdfVolume* volume, ExtentRef* extent, void* destination, uint64_t capacity) {
+    if (volume == nullptr || extent == nullptr || destination == nullptr) {
+        return 0;
+    }
+    if (extent->kind == kExtentShort) {
+        extent->kind = kExtentLong;
+        extent->partition = volume->defaultPartition;
+    }
+    if (extent->kind == kExtentEmbedded) {
+        uint32_t length = capacity < extent->length ? uint32_t(capacity) : extent->length;
+        return readSectorPart(volume, extent->block, extent->partition, length, destination);
+    }
+    uint64_t wanted = sectorsFor(extent->length);
+    if (wanted > capacity / kSectorSize) {
+        wanted = capacity / kSectorSize;
+    }
+    const PartitionMap* map = partitionMapAt(volume, extent->partition);
+    uint8_t* position = static_cast<uint8_t*>(destination);
+    uint32_t block = extent->block;
+    uint32_t total = 0;
+    while (total < wanted) {
+        uint32_t sector = 0;
+        uint32_t contiguous = 0;
+        if (!mapPartitionBlock(map, block, &sector, &contiguous)) {
+            break;
+        }
+        uint32_t n = uint32_t(wanted - total < contiguous ? wanted - total : contiguous);
+        uint32_t got = readBlocks(volume, sector, n, position);
+        total += got;
+        if (got != n) {
+            break;
+        }
+        position += size_t(n) * kSectorSize;
+        block += n;
+    }
+    return total;
+}
+
+uint32_t readLongExtent(UdfVolume* volume, const LongAd& longAd, void* destination, uint64_t capacity) {
+    ExtentRef extent = {kExtentLong, longAd.partition, longAd.block, longAd.length};
+    return readExtent(volume, &extent, destination, capacity);
+}
+
+bool followContinuation(UdfVolume* volume, ExtentRef area, HeapArray<FileExtent>* list, ContinuationGuard* guard) {
+    bool longForm = area.kind != kExtentShort;
+    ExtentRef probe = area;
+    if (alreadyFollowed(guard, mapBlock(volume, &probe))) {
+        return true;
+    }
+    // On the heap, not the stack: areas nest as deep as the guard allows.
+    uint8_t* block = static_cast<uint8_t*>(heapAlloc(kMaxEntryBytes));
+    if (block == nullptr) {
+        return false;
+    }
+    uint32_t length = area.length < kMaxEntryBytes ? area.length : kMaxEntryBytes;
+    area.length = length;
+    bool ok = true;
+    if (readExtent(volume, &area, block, kMaxEntryBytes) != 0) {
+        ByteView view(block, length);
+        // An L_AD larger than the area is cut to the descriptors that lie inside it.
+        ByteView descriptors = view.from(24).first(view.le32(20));
+        uint32_t count = uint32_t(descriptors.size / (longForm ? kLongAdSize : kShortAdSize));
+        ok = collectFileExtents(volume, descriptors, count, longForm, list, guard);
+    }
+    heapFree(block);
+    return ok;
+}
+
+bool readEntry(UdfVolume* volume, DirectoryNode* node, const LongAd& icb) {
+    uint32_t length = node->entryLength < kMaxEntryBytes ? node->entryLength : kMaxEntryBytes;
+    if (length == 0) {
+        return false;
+    }
+    uint8_t* buffer = reserveBytes(volume->entryScratch, roundToSectors(length));
+    if (buffer == nullptr) {
+        return false;
+    }
+    LongAd first = icb;
+    first.length = length;
+    if (readLongExtent(volume, first, buffer, roundToSectors(length)) == 0) {
+        return false;
+    }
+    ByteView entry(buffer, roundToSectors(length));
+    DescriptorArea area = {};
+    if (!locateDescriptors(entry, &area)) {
+        // Not a file entry: the node keeps no size and no extents.
+        return true;
+    }
+    std::memcpy(node->modificationTime, entry.data + area.modificationOffset, sizeof(node->modificationTime));
+    ByteView descriptors = entry.from(area.offset).first(area.length);
+
+    if (node->isDirectory) {
+        if (area.type != kAdShort && area.type != kAdLong && area.type != kAdEmbedded) {
+            // Only short, long and embedded directories are read; any other is an empty directory.
+            return true;
+        }
+        uint32_t n = (area.type == kAdEmbedded || area.count == 0) ? 1 : area.count;
+        ExtentRef* extents = static_cast<ExtentRef*>(volumeAlloc(volume, uint64_t(n) * sizeof(ExtentRef)));
+        if (extents == nullptr) {
+            return false;
+        }
+        for (uint32_t i = 0; i < n; ++i) {
+            // With L_AD 0 the one record still comes from where descriptor 0 would stand, inside the block.
+            ByteView at = area.count == 0 ? entry.from(area.offset) : descriptors;
+            if (area.type == kAdShort) {
+                ShortAd ad = decodeShortAd(at, uint64_t(i) * kShortAdSize);
+                extents[i] = {kExtentShort, 0, ad.position, ad.length};
+            } else if (area.type == kAdLong) {
+                LongAd ad = decodeLongAd(at, uint64_t(i) * kLongAdSize);
+                extents[i] = {kExtentLong, ad.partition, ad.block, ad.length};
+            } else {
+                extents[i] = {kExtentEmbedded, uint16_t(area.offset), node->entrySector, area.length};
+            }
+        }
+        node->dirExtents = extents;
+        node->extentCount = n;
+        node->dataLocation = area.type == kAdEmbedded ? node->entrySector : mapBlock(volume, &extents[0]);
+        return true;
+    }
+
+    node->size = area.informationLength;
+    if (area.type == kAdEmbedded) {
+        node->hasEmbeddedData = 1;
+        node->dataLocation = area.offset & 0xFFFF;
+        return true;
+    }
+    if (area.type != kAdShort && area.type != kAdLong) {
+        return true;
+    }
+    HeapArray<FileExtent> list;
+    ContinuationGuard guard;
+    guard.count = 0;
+    if (!collectFileExtents(volume, descriptors, area.count, area.type == kAdLong, &list, &guard)) {
+        return false;
+    }
+    node->extentCount = list.size();
+    if (list.size() != 0) {
+        node->fileExtents = static_cast<FileExtent*>(volumeAlloc(volume, uint64_t(list.size()) * sizeof(FileExtent)));
+        if (node->fileExtents == nullptr) {
+            node->extentCount = 0;
+            return false;
+        }
+        std::memcpy(node->fileExtents, list.data(), size_t(list.size()) * sizeof(FileExtent));
+    }
+    return true;
+}
+
+uint32_t collectRuns(const DirectoryNode* node, HeapArray<SectorRun>* runs, uint64_t first, uint32_t count) {
+    uint64_t c = 0;
+    uint64_t end = first + count;
+    uint32_t toFind = count;
+    for (uint32_t i = 0; i < node->extentCount && toFind > 0 && c < end; ++i) {
+        const FileExtent& extent = node->fileExtents[i];
+        uint64_t s = sectorsFor(extent.length);
+        uint64_t lo = c > first ? c : first;
+        uint64_t hi = c + s < end ? c + s : end;
+        if (lo < hi) {
+            uint32_t overlap = uint32_t(hi - lo);
+            if (!runs->push({uint32_t(extent.sector + (lo - c)), overlap})) {
+                break;
+            }
+            toFind -= overlap;
+        }
+        c += s;
+    }
+    return runs->size();
+}

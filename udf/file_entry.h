@@ -1,0 +1,34 @@
+// File entries and their allocation descriptors: extent lists, continuation areas, extent reads, run collection.
+#pragma once
+
+#include "udf/ecma_layout.h"
+#include "udf/extents.h"
+#include "udf/heap_array.h"
+#include "udf/udf_volume.h"
+
+#include <cstdint>
+
+struct DirectoryNode;
+
+// File entries and allocation extents occupy one logical block; nothing past their first sector is read.
+constexpr uint32_t kMaxEntryBytes = 2048;
+// Continuation areas one file entry may follow; an area already followed for the entry is skipped.
+constexpr uint32_t kMaxContinuationAreas = 256;
+
+// Sectors read (kinds 0, 1) or bytes copied (kind 3), never more than `capacity` bytes; 0 on failure.
+uint32_t readExtent(UdfVolume* volume, ExtentRef* extent, void* destination, uint64_t capacity);
+uint32_t readLongExtent(UdfVolume* volume, const LongAd& longAd, void* destination, uint64_t capacity);
+
+// Reads the node's file entry and fills its time, size and extents; false when the entry cannot be
+// read or its arrays cannot be allocated.
+bool readEntry(UdfVolume* volume, DirectoryNode* node, const LongAd& icb);
+
+// Appends the recorded extents of a continuation area; the form (short or long) follows area->kind.
+struct ContinuationGuard {
+    uint32_t followed[kMaxContinuationAreas];
+    uint32_t count;
+};
+bool followContinuation(UdfVolume* volume, ExtentRef area, HeapArray<FileExtent>* list, ContinuationGuard* guard);
+
+// Runs of image sectors holding file sectors [first, first + count); fewer sectors when the extents end first.
+uint32_t collectRuns(const DirectoryNode* node, HeapArray<SectorRun>* runs, uint64_t first, uint32_t count);

@@ -1,0 +1,147 @@
+// Metadata partitions from the metadata file's extents, virtual partitions from the VAT in the last sector.
+#include "udf/partition_setup.h"
+
+#include "io/heap.h"
+#include "udf/ecma_layout.h"
+#include "udf/sector_io.h"
+
+namespace {
+
+PartitionRun* allocateRuns(UdfVolume* volume, PartitionMap* map, uint32_t count) {
+    map->runCount = 0;
+    map->runs = nullptr;
+    if (count == 0) {
+        return nullptr;
+    }
+    map->runs = static_cast<PartitionRun*>(volumeAlloc(volume, uint64_t(count) * sizeof(PartitionRun)));
+    if (map->runs != nullptr) {
+        map->runCount = count;
+    }
+    return map->runs;
+}
+
+}  // namespace
+
+bool setupMetadataPartition(UdfVolume* volume, PartitionMap* map, uint8_t* workSector) {
+    if (map->descriptor == nullptr) {
+        // No partition to find the metadata file in: the map stays unmapped.
+        return true;
+    }
+    uint32_t start = map->descriptor->start;
+    if (readSectors(volume, start + map->metadataFileLocation, 1, workSector) != 1) {
+        return false;
+    }
+    ByteView entry(workSector, kSectorSize);
+    DescriptorArea area = {};
+    if (!locateDescriptors(entry, &area) || area.count == 0 || area.type == kAdExtended) {
+        return true;
+    }
+    if (area.type != kAdShort && area.type != kAdLong) {
+        return false;
+    }
+    PartitionRun* runs = allocateRuns(volume, map, area.count);
+    if (runs == nullptr) {
+        return false;
+    }
+    ByteView descriptors = entry.from(area.offset);
+    uint32_t size = area.type == kAdLong ? kLongAdSize : kShortAdSize;
+    uint64_t total = 0;
+    for (uint32_t i = 0; i < area.count; ++i) {
+        // Both forms keep length and position at 0 and 4; a long_ad's partition is not consulted.
+        ShortAd ad = decodeShortAd(descriptors, uint64_t(i) * size);
+        runs[i].start = ad.position;
+        runs[i].blockCount = uint32_t(sectorsFor(ad.length));
+        total += runs[i].blockCount;
+    }
+    if (area.count == 1) {
+        return cacheMetadataFile(volume, start + runs[0].start, uint32_t(total));
+    }
+    return true;
+}
+
+bool setupVirtualPartition(UdfVolume* volume, PartitionMap* map, uint8_t* workSector) {
+    uint32_t lastSector = 0;
+    if (!readLastSector(volume->image, &lastSector) || lastSector == 0) {
+        return false;
+    }
+    if (readSectors(volume, lastSector, 1, workSector) != 1) {
+        return false;
+    }
+    ByteView entry(workSector, kSectorSize);
+    DescriptorArea area = {};
+    if (!locateDescriptors(entry, &area)) {
+        return false;
+    }
+    ByteView descriptors = entry.from(area.offset).first(area.length);
+    ExtentRef extent = {};
+    switch (area.type) {
+    case kAdShort: {
+        // The default partition of such a volume is this virtual one, still without runs; the VAT
+        // itself lies in the type 1 partition beneath it (checked to be type 1 before this call).
+        ShortAd ad = decodeShortAd(descriptors, 0);
+        extent = {kExtentLong, map->partitionNumber, ad.position, ad.length};
+        break;
+    }
+    case kAdLong: {
+        LongAd ad = decodeLongAd(descriptors, 0);
+        extent = {kExtentLong, ad.partition, ad.block, ad.length};
+        break;
+    }
+    case kAdEmbedded: break;
+    case kAdExtended: return true;
+    default: return false;
+    }
+
+    const uint8_t* table = descriptors.data;
+    uint64_t tableBytes = descriptors.size;
+    uint8_t* heapTable = nullptr;
+    if (area.type != kAdEmbedded) {
+        if (area.count == 0) {
+            return true;
+        }
+        uint32_t sector = mapBlock(volume, &extent);
+        // The VAT cannot reach past the image; this bound keeps a forged length from a huge allocation.
+        uint64_t sectors = sectorsFor(extent.length & kExtentLengthMask);
+        uint64_t available = sector <= lastSector ? uint64_t(lastSector) - sector + 1 : 0;
+        if (sectors > available) {
+            sectors = available;
+        }
+        if (sectors != 0) {
+            heapTable = static_cast<uint8_t*>(heapAlloc(size_t(sectors) * kSectorSize));
+            if (heapTable == nullptr) {
+                return false;
+            }
+        }
+        uint32_t got = sectors != 0 ? readSectors(volume, sector, uint32_t(sectors), heapTable) : 0;
+        table = heapTable;
+        tableBytes = uint64_t(got) * kSectorSize;
+        uint64_t recorded = extent.length & kExtentLengthMask;
+        if (tableBytes > recorded) {
+            tableBytes = recorded;
+        }
+    }
+
+    // Entries only from the bytes that were read, whatever the information length claims.
+    ByteView vat(table, size_t(tableBytes));
+    uint64_t header = vat.le16(0);
+    uint64_t informationLength = area.informationLength;
+    uint64_t entries = informationLength > header ? (informationLength - header) / 4 : 0;
+    uint64_t present = tableBytes > header ? (tableBytes - header) / 4 : 0;
+    if (entries > present) {
+        entries = present;
+    }
+    bool ok = true;
+    if (entries != 0) {
+        PartitionRun* runs = allocateRuns(volume, map, uint32_t(entries));
+        if (runs == nullptr) {
+            ok = false;
+        } else {
+            for (uint32_t i = 0; i < entries; ++i) {
+                runs[i].start = vat.le32(header + uint64_t(i) * 4);
+                runs[i].blockCount = 1;
+            }
+        }
+    }
+    heapFree(heapTable);
+    return ok;
+}

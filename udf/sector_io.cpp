@@ -1,0 +1,201 @@
+// Sector reads as READ (10) commands, READ CAPACITY (10), the metadata cache and per-kind block mapping.
+#include "udf/sector_io.h"
+
+#include "io/block_device.h"
+#include "io/heap.h"
+
+#include <cstring>
+
+namespace {
+
+void fillCommand(DeviceCommand* command, uint8_t opcode, void* data, uint32_t transferLength) {
+    std::memset(command, 0, sizeof(*command));
+    command->cdb[0] = opcode;
+    command->dataBuffer = data;
+    command->transferLength = transferLength;
+    command->extraWord = 260;
+    command->extraByte = 1;
+    command->cdbLength = 10;
+}
+
+void writeBe32(uint8_t* p, uint32_t value) {
+    p[0] = uint8_t(value >> 24);
+    p[1] = uint8_t(value >> 16);
+    p[2] = uint8_t(value >> 8);
+    p[3] = uint8_t(value);
+}
+
+}  // namespace
+
+uint32_t readSectors(UdfVolume* volume, uint32_t firstSector, uint32_t count, void* buffer) {
+    if (volume == nullptr || volume->image == nullptr || buffer == nullptr || count == 0) {
+        return 0;
+    }
+    uint8_t* position = static_cast<uint8_t*>(buffer);
+    uint32_t sector = firstSector;
+    uint32_t remaining = count;
+    while (remaining > 0) {
+        uint32_t n = remaining < kMaxSectorsPerCommand ? remaining : kMaxSectorsPerCommand;
+        // READ (10) addresses 32-bit blocks; a range running past the last one is not wrapped to 0.
+        if (uint64_t(sector) + n > 0x100000000ull) {
+            break;
+        }
+        DeviceCommand command;
+        fillCommand(&command, kOpRead10, position, n * kSectorSize);
+        writeBe32(command.cdb + 2, sector);
+        command.cdb[7] = uint8_t(n >> 8);
+        command.cdb[8] = uint8_t(n);
+        if (!volume->image->Execute(&command, nullptr) || volume->image->lastStatus.bytesTransferred / kSectorSize != n) {
+            break;
+        }
+        sector += n;
+        position += size_t(n) * kSectorSize;
+        remaining -= n;
+    }
+    return count - remaining;
+}
+
+bool readLastSector(BlockDevice* image, uint32_t* lastSector) {
+    *lastSector = 0;
+    if (image == nullptr) {
+        return false;
+    }
+    uint8_t data[8] = {};
+    DeviceCommand command;
+    fillCommand(&command, kOpReadCapacity10, data, sizeof(data));
+    if (!image->Execute(&command, nullptr)) {
+        return false;
+    }
+    *lastSector = readBe32(data);
+    return true;
+}
+
+uint32_t readBlocks(UdfVolume* volume, uint32_t firstSector, uint32_t count, void* buffer) {
+    if (volume == nullptr || buffer == nullptr || count == 0) {
+        return 0;
+    }
+    uint64_t last = uint64_t(firstSector) + count - 1;
+    if (volume->metadataCache != nullptr && volume->cacheFirstSector <= firstSector && last <= volume->cacheLastSector) {
+        std::memcpy(buffer, volume->metadataCache + size_t(firstSector - volume->cacheFirstSector) * kSectorSize,
+                    size_t(count) * kSectorSize);
+        return count;
+    }
+    return readSectors(volume, firstSector, count, buffer);
+}
+
+uint32_t readSectorPart(UdfVolume* volume, uint32_t sector, uint32_t offset, uint32_t length, void* buffer) {
+    if (offset >= kSectorSize || buffer == nullptr) {
+        return 0;
+    }
+    uint8_t local[kSectorSize];
+    if (readBlocks(volume, sector, 1, local) != 1) {
+        return 0;
+    }
+    if (length > kSectorSize - offset) {
+        length = kSectorSize - offset;
+    }
+    std::memcpy(buffer, local + offset, length);
+    return length;
+}
+
+const PartitionMap* partitionMapAt(const UdfVolume* volume, uint16_t partition) {
+    if (volume == nullptr || volume->maps == nullptr || partition >= volume->mapCount) {
+        return nullptr;
+    }
+    return &volume->maps[partition];
+}
+
+bool mapPartitionBlock(const PartitionMap* map, uint32_t block, uint32_t* sector, uint32_t* contiguous) {
+    if (map == nullptr || map->descriptor == nullptr) {
+        return false;
+    }
+    uint32_t start = map->descriptor->start;
+    if (map->mapType == 1) {
+        *sector = start + block;
+        *contiguous = UINT32_MAX - block;
+        return true;
+    }
+    if (map->mapType != 2 || map->runs == nullptr) {
+        return false;
+    }
+    // Virtual runs are one block each, one per VAT entry, so the block is the run's index; this keeps
+    // mapping constant-time on a VAT of many thousand entries.
+    if (map->kind == PartitionKind::Virtual) {
+        if (block >= map->runCount) {
+            return false;
+        }
+        *sector = start + map->runs[block].start;
+        *contiguous = 1;
+        return true;
+    }
+    uint64_t before = 0;
+    for (uint32_t i = 0; i < map->runCount; ++i) {
+        const PartitionRun& run = map->runs[i];
+        if (block >= before && block - before < run.blockCount) {
+            uint32_t into = uint32_t(block - before);
+            *sector = start + run.start + into;
+            *contiguous = run.blockCount - into;
+            return true;
+        }
+        before += run.blockCount;
+    }
+    return false;
+}
+
+uint32_t mapBlock(UdfVolume* volume, ExtentRef* extent) {
+    if (extent->kind == kExtentShort) {
+        extent->kind = kExtentLong;
+        extent->partition = volume->defaultPartition;
+    }
+    if (extent->kind == kExtentEmbedded) {
+        return extent->block;
+    }
+    uint32_t sector = 0;
+    uint32_t contiguous = 0;
+    if (!mapPartitionBlock(partitionMapAt(volume, extent->partition), extent->block, &sector, &contiguous)) {
+        return 0;
+    }
+    return sector;
+}
+
+uint32_t mapLongAd(UdfVolume* volume, const LongAd& longAd) {
+    ExtentRef extent = {kExtentLong, longAd.partition, longAd.block, longAd.length};
+    return mapBlock(volume, &extent);
+}
+
+bool cacheMetadataFile(UdfVolume* volume, uint32_t firstSector, uint32_t count) {
+    // A second metadata map replaces the copy of the first.
+    heapFree(volume->metadataCache);
+    volume->metadataCache = nullptr;
+    volume->cacheFirstSector = 0;
+    volume->cacheLastSector = 0;
+    if (count == 0) {
+        return true;
+    }
+    // A metadata file that reaches past the image could never be filled; refusing it before the
+    // allocation keeps a forged extent length from asking the heap for gigabytes.
+    uint32_t lastSector = 0;
+    if (!readLastSector(volume->image, &lastSector) || uint64_t(firstSector) + count - 1 > lastSector) {
+        return false;
+    }
+    uint8_t* cache = static_cast<uint8_t*>(heapAlloc(size_t(count) * kSectorSize));
+    if (cache == nullptr) {
+        return false;
+    }
+    volume->metadataCache = cache;
+    volume->cacheFirstSector = firstSector;
+    volume->cacheLastSector = firstSector + count - 1;
+    for (uint32_t done = 0; done < count;) {
+        uint32_t n = count - done < kMaxSectorsPerCommand ? count - done : kMaxSectorsPerCommand;
+        if (readSectors(volume, firstSector + done, n, cache + size_t(done) * kSectorSize) != n) {
+            // A partly filled copy must never serve a read, so it goes with the failure.
+            heapFree(cache);
+            volume->metadataCache = nullptr;
+            volume->cacheFirstSector = 0;
+            volume->cacheLastSector = 0;
+            return false;
+        }
+        done += n;
+    }
+    return true;
+}

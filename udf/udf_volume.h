@@ -1,0 +1,82 @@
+// UdfVolume: the mounted UDF file system of a disc image, its partition table, and the mount sequence.
+#pragma once
+
+#include <cstdint>
+
+class BlockDevice;
+struct Arena;
+struct GrowBuffer;
+struct DirectoryNode;
+
+constexpr uint32_t kNsrEdition2 = 4;
+constexpr uint32_t kNsrEdition3 = 8;
+
+struct PartitionSlot {
+    uint32_t start;
+    uint16_t number;
+};
+
+enum class PartitionKind : uint8_t {
+    Physical = 0,
+    Virtual = 1,
+    Sparable = 2,
+    Metadata = 3,
+    Unrecognised = 4,
+};
+
+struct PartitionRun {
+    uint32_t start;
+    uint32_t blockCount;
+};
+
+struct PartitionMap {
+    uint8_t mapType;
+    PartitionKind kind;
+    uint16_t partitionNumber;
+    PartitionSlot* descriptor;
+    uint32_t metadataFileLocation;
+    // 32 bits rather than 16: a VAT or a metadata file of more than 65,535 entries must not be truncated.
+    uint32_t runCount;
+    PartitionRun* runs;
+};
+
+struct ArenaHolder {
+    Arena* arena;
+};
+
+struct UdfVolume {
+    uint32_t vrsFlags = 0;
+    uint8_t* metadataCache = nullptr;
+    uint32_t cacheFirstSector = 0;
+    uint32_t cacheLastSector = 0;
+    PartitionSlot partitions[2] = {};
+    PartitionMap* maps = nullptr;
+    uint32_t mapCount = 0;
+    uint16_t defaultPartition = 0;
+    BlockDevice* image = nullptr;
+    DirectoryNode* root = nullptr;
+    ArenaHolder* arena = nullptr;
+    GrowBuffer* scratch = nullptr;
+    GrowBuffer* entryScratch = nullptr;
+    // Tables too large for one arena block (a VAT of many thousand entries), chained here and freed
+    // with the arena.
+    void* largeBlocks = nullptr;
+
+    UdfVolume();
+    ~UdfVolume();
+    UdfVolume(const UdfVolume&) = delete;
+    UdfVolume& operator=(const UdfVolume&) = delete;
+
+    // Opens the image file at `path` as the volume's device and mounts it.
+    bool open(const char* path);
+    // Mounts over a device that is already open; the volume owns it from here on, even on failure.
+    bool openDevice(BlockDevice* device);
+    bool mount();
+};
+
+// Zero-filled memory that lives as long as the volume: from the arena, or for a table larger than an
+// arena block from the heap, chained in largeBlocks. Null when either refuses.
+void* volumeAlloc(UdfVolume* volume, uint64_t bytes);
+
+// Checks sectors 16 to 25 for an NSR descriptor and records which editions were seen in vrsFlags.
+bool recognizeVolume(UdfVolume* volume);
