@@ -5,6 +5,7 @@
 #include <string>
 
 #include "tools/sampledisc.h"
+#include "tools/udf_image_writer.h"
 
 namespace {
 
@@ -19,7 +20,9 @@ void usage() {
         "  --clip SPEC       NAME:SIZE[:pair=P][:number=N][:notable][:corrupt=U+U...]\n"
         "                    SIZE in bytes, or with suffix u (hash units, may be fractional), K, M, G\n"
         "  --no-aacs         leave out the AACS folder\n"
-        "  --no-stream       leave out BDMV/STREAM\n");
+        "  --no-stream       leave out BDMV/STREAM\n"
+        "  --udf LAYOUT IMG  also write a UDF image of ROOT; LAYOUT is metadata250, physical102 or virtual201\n"
+        "  --udf-options O   comma-separated: efe, longad, embed, continuation, metadata2, deleted, extent=BYTES\n");
 }
 
 bool parseSize(const std::string& text, uint64_t* size) {
@@ -34,6 +37,33 @@ bool parseSize(const std::string& text, uint64_t* size) {
     else if (suffix == "G") scale = 1024.0 * 1024 * 1024;
     else if (!suffix.empty()) return false;
     *size = static_cast<uint64_t>(value * scale);
+    return true;
+}
+
+bool parseLayout(const std::string& text, UdfLayout* layout) {
+    if (text == "metadata250") *layout = UdfLayout::Metadata250;
+    else if (text == "physical102") *layout = UdfLayout::Physical102;
+    else if (text == "virtual201") *layout = UdfLayout::Virtual201;
+    else return false;
+    return true;
+}
+
+bool parseImageOptions(const std::string& text, UdfImageOptions* options) {
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t comma = text.find(',', at);
+        if (comma == std::string::npos) comma = text.size();
+        std::string o = text.substr(at, comma - at);
+        at = comma + 1;
+        if (o == "efe") options->extendedFileEntries = true;
+        else if (o == "longad") options->longAllocationDescriptors = true;
+        else if (o == "embed") options->embedSmallFiles = true;
+        else if (o == "continuation") options->continuationArea = true;
+        else if (o == "metadata2") options->metadataTwoExtents = true;
+        else if (o == "deleted") options->addDeletedEntries = true;
+        else if (o.rfind("extent=", 0) == 0) options->maxExtentBytes = static_cast<uint32_t>(std::strtoul(o.c_str() + 7, nullptr, 10));
+        else return false;
+    }
     return true;
 }
 
@@ -86,7 +116,7 @@ int writeOrReport(const std::string& root, const SampleDisc& disc) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
+    if (argc < 2 || std::strcmp(argv[1], "--help") == 0) {
         usage();
         return 2;
     }
@@ -104,6 +134,8 @@ int main(int argc, char** argv) {
     }
     std::string root = argv[1];
     SampleDisc disc;
+    std::string imagePath;
+    UdfImageOptions imageOptions;
     for (int i = 2; i < argc; ++i) {
         std::string arg = argv[i];
         auto value = [&](std::string* out) {
@@ -129,10 +161,21 @@ int main(int argc, char** argv) {
             disc.writeAacs = false;
         } else if (arg == "--no-stream") {
             disc.writeStream = false;
+        } else if (arg == "--udf" && value(&v) && parseLayout(v, &imageOptions.layout) && value(&imagePath)) {
+        } else if (arg == "--udf-options" && value(&v) && parseImageOptions(v, &imageOptions)) {
         } else {
             usage();
             return 2;
         }
     }
-    return writeOrReport(root, disc);
+    if (writeOrReport(root, disc) != 0) return 1;
+    if (!imagePath.empty()) {
+        imageOptions.seed = disc.seed;
+        std::string error;
+        if (!writeUdfImage(root, imagePath, imageOptions, &error)) {
+            std::fprintf(stderr, "tamsel-sampledisc: %s\n", error.c_str());
+            return 1;
+        }
+    }
+    return 0;
 }
