@@ -15,12 +15,11 @@ for disc in intact damaged; do
     "$build/app/tamsel" "$demo/$disc" || status=$?
     echo "(exit status $status)"
 done
-if [ -x "$build/tools/tamsel-sampledisc" ] && "$build/tools/tamsel-sampledisc" --help 2>&1 | grep -q -- '--udf'; then
-    "$build/tools/tamsel-sampledisc" "$demo/image-src" --clip 00001.m2ts:9u --clip 00002.m2ts:8u:corrupt=3 \
-        --udf metadata250 "$demo/disc.iso" >/dev/null
-    echo
-    echo "\$ tamsel $demo/disc.iso"
-    status=0
-    "$build/app/tamsel" "$demo/disc.iso" || status=$?
-    echo "(exit status $status)"
-fi
+# The damaged disc again, as a UDF 2.50 image like a BD-ROM's.
+"$build/tools/tamsel-sampledisc" "$demo/image-src" --seed 2026 --clip 00001.m2ts:24u:corrupt=5+17 \
+    --clip 00002.m2ts:7.5u --clip 00003.m2ts:200000 --udf metadata250 "$demo/damaged.iso"
+echo
+echo "\$ tamsel $demo/damaged.iso"
+status=0
+"$build/app/tamsel" "$demo/damaged.iso" || status=$?
+echo "(exit status $status)"
