@@ -1,0 +1,293 @@
+// Block mapping per partition kind, with the numeric examples of each kind, and the metadata cache.
+#include "image_builder.h"
+#include "udf/file_entry.h"
+#include "udf/partition_setup.h"
+#include "udf/sector_io.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace udftest;
+
+// A volume whose partition table is set by hand: slot 0 starts at `start`.
+struct HandVolume {
+    UdfVolume volume;
+    PartitionMap maps[3] = {};
+    MemoryDevice* device = nullptr;
+
+    HandVolume(uint32_t start, const Bytes& bytes = Bytes(2048 * 4)) {
+        device = attach(volume, bytes);
+        volume.partitions[0] = {start, 0};
+        for (PartitionMap& m : maps) {
+            m.descriptor = &volume.partitions[0];
+        }
+        volume.maps = maps;
+        volume.mapCount = 3;
+    }
+    ~HandVolume() { volume.maps = nullptr; }
+};
+
+uint32_t mapOne(UdfVolume* volume, uint16_t partition, uint32_t block) {
+    ExtentRef extent = {kExtentLong, partition, block, 2048};
+    return mapBlock(volume, &extent);
+}
+
+TEST(Mapping, Type1MapAddsThePartitionStart) {
+    HandVolume hand(1024);
+    hand.maps[0].mapType = 1;
+    EXPECT_EQ(mapOne(&hand.volume, 0, 5), 1029u);
+    EXPECT_EQ(mapOne(&hand.volume, 0, 0), 1024u);
+}
+
+TEST(Mapping, UntrustedReferencesAreUnmapped) {
+    HandVolume hand(1024);
+    hand.maps[0].mapType = 1;
+    hand.maps[1].mapType = 1;
+    hand.maps[1].descriptor = nullptr;  // no partition descriptor carries its number
+    hand.maps[2].mapType = 7;
+    EXPECT_EQ(mapOne(&hand.volume, 1, 5), 0u);
+    EXPECT_EQ(mapOne(&hand.volume, 2, 5), 0u);
+    EXPECT_EQ(mapOne(&hand.volume, 3, 5), 0u);  // at mapCount
+    EXPECT_EQ(mapOne(&hand.volume, 0xFFFF, 5), 0u);
+    // Reads through them read nothing instead of following the reference.
+    uint8_t buffer[2048];
+    ExtentRef outside = {kExtentLong, 9, 0, 2048};
+    EXPECT_EQ(readExtent(&hand.volume, &outside, buffer, sizeof(buffer)), 0u);
+    ExtentRef noDescriptor = {kExtentLong, 1, 0, 2048};
+    EXPECT_EQ(readExtent(&hand.volume, &noDescriptor, buffer, sizeof(buffer)), 0u);
+    EXPECT_TRUE(hand.device->reads.empty());
+}
+
+TEST(Mapping, ShortFormIsRewrittenToTheDefaultPartition) {
+    HandVolume hand(1024);
+    hand.maps[2].mapType = 1;
+    hand.volume.partitions[1] = {5000, 9};
+    hand.maps[2].descriptor = &hand.volume.partitions[1];
+    hand.volume.defaultPartition = 2;
+    ExtentRef extent = {kExtentShort, 0, 7, 2048};
+    EXPECT_EQ(mapBlock(&hand.volume, &extent), 5007u);
+    EXPECT_EQ(extent.kind, kExtentLong);
+    EXPECT_EQ(extent.partition, 2);
+    ExtentRef embedded = {kExtentEmbedded, 176, 4321, 10};
+    EXPECT_EQ(mapBlock(&hand.volume, &embedded), 4321u);
+}
+
+TEST(Mapping, SparableAndUnrecognisedMapsMapNothing) {
+    HandVolume hand(1024);
+    hand.maps[1].mapType = 2;
+    hand.maps[1].kind = PartitionKind::Sparable;
+    hand.maps[2].mapType = 2;
+    hand.maps[2].kind = PartitionKind::Unrecognised;
+    for (uint32_t block : {0u, 1u, 1000u}) {
+        EXPECT_EQ(mapOne(&hand.volume, 1, block), 0u);
+        EXPECT_EQ(mapOne(&hand.volume, 2, block), 0u);
+    }
+}
+
+// A metadata file entry at partition block `location` whose short descriptors are `ads`.
+Bytes metadataImage(uint32_t start, uint32_t location, const Bytes& ads, uint32_t sectors) {
+    Image image;
+    for (uint32_t s = 0; s < sectors; ++s) {
+        image.at(s)[0] = uint8_t(s);
+        image.at(s)[1] = uint8_t(s >> 8);
+    }
+    EntrySpec spec;
+    spec.area = ads;
+    writeFileEntry(image.at(start + location), spec);
+    return image.bytes;
+}
+
+TEST(Mapping, MetadataFileInOneExtentIsMappedAndCached) {
+    Bytes bytes = metadataImage(1024, 20, shortAd(64 * 2048, 100), 1200);
+    HandVolume hand(1024, bytes);
+    PartitionMap& map = hand.maps[1];
+    map.mapType = 2;
+    map.kind = PartitionKind::Metadata;
+    map.metadataFileLocation = 20;
+    uint8_t work[2048];
+    ASSERT_TRUE(setupMetadataPartition(&hand.volume, &map, work));
+    ASSERT_EQ(map.runCount, 1u);
+    EXPECT_EQ(map.runs[0].start, 100u);
+    EXPECT_EQ(map.runs[0].blockCount, 64u);
+    EXPECT_EQ(mapOne(&hand.volume, 1, 10), 1134u);
+    EXPECT_EQ(mapOne(&hand.volume, 1, 64), 0u);
+    ASSERT_NE(hand.volume.metadataCache, nullptr);
+    EXPECT_EQ(hand.volume.cacheFirstSector, 1124u);
+    EXPECT_EQ(hand.volume.cacheLastSector, 1187u);
+
+    // Inside the cache: copied without a command. Straddling its end: read whole from the image.
+    hand.device->reads.clear();
+    std::vector<uint8_t> buffer(4 * 2048);
+    hand.volume.metadataCache[(1130 - 1124) * 2048] = 0xEE;  // tells a cached copy from the image
+    ASSERT_EQ(readBlocks(&hand.volume, 1130, 2, buffer.data()), 2u);
+    EXPECT_EQ(buffer[0], 0xEE);
+    EXPECT_TRUE(hand.device->reads.empty());
+    ASSERT_EQ(readBlocks(&hand.volume, 1186, 3, buffer.data()), 3u);
+    ASSERT_EQ(hand.device->reads.size(), 1u);
+    EXPECT_EQ(hand.device->reads[0].sector, 1186u);
+    EXPECT_EQ(hand.device->reads[0].count, 3u);
+    EXPECT_EQ(buffer[2 * 2048], uint8_t(1188));
+}
+
+TEST(Mapping, MetadataFileInTwoExtentsIsMappedButNotCached) {
+    Bytes bytes = metadataImage(1024, 20, cat({shortAd(32 * 2048, 100), shortAd(32 * 2048, 300)}), 1400);
+    HandVolume hand(1024, bytes);
+    PartitionMap& map = hand.maps[1];
+    map.mapType = 2;
+    map.kind = PartitionKind::Metadata;
+    map.metadataFileLocation = 20;
+    uint8_t work[2048];
+    ASSERT_TRUE(setupMetadataPartition(&hand.volume, &map, work));
+    EXPECT_EQ(map.runCount, 2u);
+    EXPECT_EQ(mapOne(&hand.volume, 1, 31), 1024u + 131);
+    EXPECT_EQ(mapOne(&hand.volume, 1, 40), 1024u + 308);
+    EXPECT_EQ(mapOne(&hand.volume, 1, 64), 0u);
+    EXPECT_EQ(hand.volume.metadataCache, nullptr);
+}
+
+TEST(Mapping, MetadataFileReachingPastTheImageIsRefusedWithoutAllocating) {
+    // 0x3FFFF800 bytes: a forged one-extent metadata file of half a million sectors on a tiny image.
+    Bytes bytes = metadataImage(40, 2, shortAd(0x3FFFF800, 5), 60);
+    HandVolume hand(40, bytes);
+    PartitionMap& map = hand.maps[1];
+    map.mapType = 2;
+    map.kind = PartitionKind::Metadata;
+    map.metadataFileLocation = 2;
+    uint8_t work[2048];
+    EXPECT_FALSE(setupMetadataPartition(&hand.volume, &map, work));
+    EXPECT_EQ(hand.volume.metadataCache, nullptr);
+}
+
+TEST(Mapping, SecondMetadataMapReplacesTheCache) {
+    Bytes bytes = metadataImage(100, 1, shortAd(4 * 2048, 10), 200);
+    EntrySpec spec;
+    spec.area = shortAd(2 * 2048, 50);
+    writeFileEntry(&bytes[(100 + 2) * 2048], spec);
+    HandVolume hand(100, bytes);
+    uint8_t work[2048];
+    hand.maps[1] = {2, PartitionKind::Metadata, 0, &hand.volume.partitions[0], 1, 0, nullptr};
+    hand.maps[2] = {2, PartitionKind::Metadata, 0, &hand.volume.partitions[0], 2, 0, nullptr};
+    ASSERT_TRUE(setupMetadataPartition(&hand.volume, &hand.maps[1], work));
+    EXPECT_EQ(hand.volume.cacheFirstSector, 110u);
+    // The sanitizer build reports the first copy as a leak if it is not released here.
+    ASSERT_TRUE(setupMetadataPartition(&hand.volume, &hand.maps[2], work));
+    EXPECT_EQ(hand.volume.cacheFirstSector, 150u);
+    EXPECT_EQ(hand.volume.cacheLastSector, 151u);
+}
+
+// An image whose last sector is a VAT file entry with the table embedded in it.
+Bytes embeddedVatImage(const std::vector<uint32_t>& entries, uint32_t sectors, uint64_t informationLength) {
+    Image image;
+    Bytes table(152, 0);
+    put16(&table[0], 152);
+    for (uint32_t e : entries) {
+        uint8_t b[4];
+        put32(b, e);
+        table.insert(table.end(), b, b + 4);
+    }
+    EntrySpec spec;
+    spec.adType = 3;
+    spec.area = table;
+    spec.informationLength = informationLength != 0 ? informationLength : table.size();
+    writeFileEntry(image.at(sectors - 1), spec);
+    return image.bytes;
+}
+
+TEST(Mapping, VirtualBlocksMapThroughTheVat) {
+    std::vector<uint32_t> entries = {10, 11, 12, 13, 14, 15, 16, 500, 17};
+    HandVolume hand(0, embeddedVatImage(entries, 100, 0));
+    uint32_t last = 0;
+    ASSERT_TRUE(readLastSector(hand.volume.image, &last));
+    EXPECT_EQ(last, 99u);
+    PartitionMap& map = hand.maps[1];
+    map.mapType = 2;
+    map.kind = PartitionKind::Virtual;
+    uint8_t work[2048];
+    ASSERT_TRUE(setupVirtualPartition(&hand.volume, &map, work));
+    EXPECT_EQ(map.runCount, entries.size());
+    EXPECT_EQ(mapOne(&hand.volume, 1, 7), 500u);
+    EXPECT_EQ(mapOne(&hand.volume, 1, 8), 17u);
+    EXPECT_EQ(mapOne(&hand.volume, 1, 9), 0u);
+}
+
+TEST(Mapping, VatEntriesComeOnlyFromTheBytesRead) {
+    // The information length claims 1000 entries; the entry holds 3.
+    HandVolume hand(0, embeddedVatImage({7, 8, 9}, 40, 152 + 4000));
+    PartitionMap& map = hand.maps[1];
+    map.mapType = 2;
+    map.kind = PartitionKind::Virtual;
+    uint8_t work[2048];
+    ASSERT_TRUE(setupVirtualPartition(&hand.volume, &map, work));
+    EXPECT_EQ(map.runCount, 3u);
+    EXPECT_EQ(mapOne(&hand.volume, 1, 2), 9u);
+    EXPECT_EQ(mapOne(&hand.volume, 1, 3), 0u);
+}
+
+TEST(Mapping, VatWhoseLastSectorIsNoFileEntryIsRefused) {
+    Image image;
+    image.at(39)[0] = 8;
+    HandVolume hand(0, image.bytes);
+    PartitionMap& map = hand.maps[1];
+    map.mapType = 2;
+    map.kind = PartitionKind::Virtual;
+    uint8_t work[2048];
+    EXPECT_FALSE(setupVirtualPartition(&hand.volume, &map, work));
+}
+
+TEST(Mapping, VatOfMoreThan65535EntriesKeepsEveryEntry) {
+    // 140,000 entries need more than one arena block of runs as well as more than 16 bits of count.
+    const uint32_t count = 140000;
+    Image image;
+    const uint32_t tableBlock = 10;
+    Bytes table(152 + size_t(count) * 4, 0);
+    put16(&table[0], 152);
+    for (uint32_t i = 0; i < count; ++i) {
+        put32(&table[152 + size_t(i) * 4], 1000000 + i);
+    }
+    for (size_t i = 0; i < table.size(); ++i) {
+        image.at(uint32_t(tableBlock + i / 2048))[i % 2048] = table[i];
+    }
+    EntrySpec spec;
+    spec.adType = 1;
+    spec.area = longAd(uint32_t(table.size()), tableBlock, 0);
+    spec.informationLength = table.size();
+    uint32_t last = image.sectors() + 1;
+    writeFileEntry(image.at(last), spec);
+    HandVolume hand(0, image.bytes);
+    hand.maps[0].mapType = 1;
+    PartitionMap& map = hand.maps[1];
+    map.mapType = 2;
+    map.kind = PartitionKind::Virtual;
+    uint8_t work[2048];
+    ASSERT_TRUE(setupVirtualPartition(&hand.volume, &map, work));
+    EXPECT_EQ(map.runCount, count);
+    EXPECT_EQ(mapOne(&hand.volume, 1, 70000), 1070000u);
+    EXPECT_EQ(mapOne(&hand.volume, 1, count - 1), 1000000u + count - 1);
+}
+
+TEST(SectorPart, CopiesAtMostToTheSectorEnd) {
+    Image image;
+    for (uint32_t i = 0; i < 2048; ++i) {
+        image.at(3)[i] = uint8_t(i);
+    }
+    UdfVolume volume;
+    MemoryDevice* device = attach(volume, image.bytes);
+    uint8_t out[200];
+    std::memset(out, 0xCC, sizeof(out));
+    EXPECT_EQ(readSectorPart(&volume, 3, 2000, 100, out), 48u);
+    EXPECT_EQ(out[0], uint8_t(2000));
+    EXPECT_EQ(out[47], uint8_t(2047));
+    EXPECT_EQ(out[48], 0xCC);
+    EXPECT_EQ(readSectorPart(&volume, 3, 10, 5, out), 5u);
+    EXPECT_EQ(out[0], 10);
+    device->reads.clear();
+    // At or above the sector's end nothing is read at all.
+    EXPECT_EQ(readSectorPart(&volume, 3, 2048, 10, out), 0u);
+    EXPECT_EQ(readSectorPart(&volume, 3, 2049, 10, out), 0u);
+    EXPECT_EQ(readSectorPart(&volume, 3, 0xFFFFFFFF, 10, out), 0u);
+    EXPECT_TRUE(device->reads.empty());
+    EXPECT_EQ(readSectorPart(&volume, 9, 0, 10, out), 0u);  // past the image
+}
+
+}  // namespace

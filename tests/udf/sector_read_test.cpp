@@ -1,0 +1,109 @@
+// Reads split into commands of at most 32 sectors, and what a failing or short command leaves behind.
+#include "image_builder.h"
+#include "udf/sector_io.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace udftest;
+
+Bytes numberedSectors(uint32_t count) {
+    Image image;
+    for (uint32_t s = 0; s < count; ++s) {
+        image.at(s)[0] = uint8_t(s);
+        image.at(s)[2047] = uint8_t(s ^ 0xFF);
+    }
+    return image.bytes;
+}
+
+TEST(SectorReads, SeventySectorsGoAsThirtyTwoThirtyTwoSix) {
+    UdfVolume volume;
+    MemoryDevice* device = attach(volume, numberedSectors(200));
+    std::vector<uint8_t> buffer(70 * 2048);
+    ASSERT_EQ(readSectors(&volume, 10, 70, buffer.data()), 70u);
+    ASSERT_EQ(device->reads.size(), 3u);
+    const uint32_t expected[3][2] = {{10, 32}, {42, 32}, {74, 6}};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(device->reads[i].sector, expected[i][0]);
+        EXPECT_EQ(device->reads[i].count, expected[i][1]);
+        // Each command writes straight into its part of the caller's buffer.
+        EXPECT_EQ(device->reads[i].buffer, buffer.data() + (expected[i][0] - 10) * 2048);
+    }
+    for (uint32_t s = 0; s < 70; ++s) {
+        ASSERT_EQ(buffer[s * 2048], uint8_t(10 + s));
+        ASSERT_EQ(buffer[s * 2048 + 2047], uint8_t((10 + s) ^ 0xFF));
+    }
+}
+
+TEST(SectorReads, FailedOrShortCommandEndsTheReadAtTheLastWholeCommand) {
+    const struct {
+        MemoryDevice::Fault fault;
+        uint32_t faultSector;
+        uint32_t expected;
+    } cases[] = {
+        {MemoryDevice::Fault::Fail, 50, 32},   // inside the second command
+        {MemoryDevice::Fault::Short, 50, 32},  // answers true but delivers less
+        {MemoryDevice::Fault::Fail, 42, 32},   // at the very start of the second
+        {MemoryDevice::Fault::Short, 79, 64},  // the last sector of the third
+        {MemoryDevice::Fault::Fail, 10, 0},
+    };
+    for (const auto& c : cases) {
+        UdfVolume volume;
+        MemoryDevice* device = attach(volume, numberedSectors(200));
+        device->failFrom(c.faultSector, c.fault);
+        std::vector<uint8_t> buffer(70 * 2048);
+        EXPECT_EQ(readSectors(&volume, 10, 70, buffer.data()), c.expected) << "fault at " << c.faultSector;
+        // No command is issued after the one that came back short.
+        EXPECT_EQ(device->reads.size(), size_t(c.expected / 32 + 1));
+    }
+}
+
+TEST(SectorReads, NothingToReadIssuesNoCommand) {
+    UdfVolume volume;
+    MemoryDevice* device = attach(volume, numberedSectors(10));
+    uint8_t buffer[2048];
+    EXPECT_EQ(readSectors(&volume, 0, 0, buffer), 0u);
+    EXPECT_EQ(readSectors(&volume, 0, 1, nullptr), 0u);
+    EXPECT_EQ(readBlocks(&volume, 0, 0, buffer), 0u);
+    EXPECT_TRUE(device->reads.empty());
+    // A range that would run past block 0xFFFFFFFF is not wrapped round to block 0.
+    EXPECT_EQ(readSectors(&volume, 0xFFFFFFF0u, 32, std::vector<uint8_t>(32 * 2048).data()), 0u);
+    EXPECT_TRUE(device->reads.empty());
+}
+
+TEST(SectorReads, CommandsCarryTheFieldsOfReadTen) {
+    struct Recorder : MemoryDevice {
+        using MemoryDevice::MemoryDevice;
+        bool Execute(DeviceCommand* command, CommandStatus* status) override {
+            seen.push_back(*command);
+            sawStatus = sawStatus || status != nullptr;
+            return MemoryDevice::Execute(command, status);
+        }
+        std::vector<DeviceCommand> seen;
+        bool sawStatus = false;
+    };
+    UdfVolume volume;
+    volume.arena->arena = createArena(0);
+    Recorder* device = new Recorder(numberedSectors(0x130));
+    volume.image = device;
+    std::vector<uint8_t> buffer(3 * 2048);
+    ASSERT_EQ(readSectors(&volume, 0x12C, 3, buffer.data()), 3u);
+    uint32_t last = 0;
+    ASSERT_TRUE(readLastSector(volume.image, &last));
+    EXPECT_EQ(last, 0x12Fu);
+    ASSERT_EQ(device->seen.size(), 2u);
+    const DeviceCommand& read = device->seen[0];
+    const uint8_t cdb[16] = {0x28, 0, 0, 0, 0x01, 0x2C, 0, 0, 3};
+    EXPECT_EQ(std::memcmp(read.cdb, cdb, 16), 0);
+    EXPECT_EQ(read.transferLength, 3u * 2048);
+    EXPECT_EQ(read.extraWord, 260u);
+    EXPECT_EQ(read.extraByte, 1);
+    EXPECT_EQ(read.cdbLength, 10);
+    const DeviceCommand& capacity = device->seen[1];
+    EXPECT_EQ(capacity.cdb[0], 0x25);
+    EXPECT_EQ(capacity.transferLength, 8u);
+    EXPECT_FALSE(device->sawStatus);
+}
+
+}  // namespace
