@@ -82,41 +82,34 @@ inline void sha1Compress(uint32_t* state, uint8_t* block) {
     h += BIG_SIGMA1(e) + (g ^ (e & (f ^ g))) + k[i] + (word);                              \
     d += h;                                                                                \
     h += BIG_SIGMA0(a) + ((a & b) | (c & (a | b)));
-// The first pass reads the message words; the later passes grow the schedule in place first.
-#define P0(a, b, c, d, e, f, g, h, i) ROUND(a, b, c, d, e, f, g, h, i, W(i))
-#define PN(a, b, c, d, e, f, g, h, i)                                                              \
-    next = W(i) + SMALL_SIGMA1(W((i) + 14)) + W((i) + 9) + SMALL_SIGMA0(W((i) + 1));               \
-    setBlockWord(block, i, next);                                                                  \
-    ROUND(a, b, c, d, e, f, g, h, i, next)
+// The first pass reads the message words; the later passes first grow schedule word i + 16 × pass in
+// place of word i.
+#define SCHEDULED(i)                                                                                    \
+    (pass == 0 ? W(i)                                                                                   \
+               : (next = W(i) + SMALL_SIGMA1(W((i) + 14)) + W((i) + 9) + SMALL_SIGMA0(W((i) + 1)),     \
+                  setBlockWord(block, i, next), next))
+#define P(a, b, c, d, e, f, g, h, i) ROUND(a, b, c, d, e, f, g, h, i, SCHEDULED(i))
 
 // Sixty-four rounds as four passes of sixteen: after sixteen rounds the variables are back in their
-// starting roles, so one written-out pass serves all three later passes.
+// starting roles, so one written-out pass serves all four. Kept as a loop on purpose: unrolled, the
+// compiler keeps too many schedule words in registers and spills them.
 inline void sha256Compress(uint32_t* state, uint8_t* block) {
     uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
     uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
     uint32_t next;
     const uint32_t* k = kSha256RoundConstants;
-    // clang-format off
-    P0(a, b, c, d, e, f, g, h, 0); P0(h, a, b, c, d, e, f, g, 1);
-    P0(g, h, a, b, c, d, e, f, 2); P0(f, g, h, a, b, c, d, e, 3);
-    P0(e, f, g, h, a, b, c, d, 4); P0(d, e, f, g, h, a, b, c, 5);
-    P0(c, d, e, f, g, h, a, b, 6); P0(b, c, d, e, f, g, h, a, 7);
-    P0(a, b, c, d, e, f, g, h, 8); P0(h, a, b, c, d, e, f, g, 9);
-    P0(g, h, a, b, c, d, e, f, 10); P0(f, g, h, a, b, c, d, e, 11);
-    P0(e, f, g, h, a, b, c, d, 12); P0(d, e, f, g, h, a, b, c, 13);
-    P0(c, d, e, f, g, h, a, b, 14); P0(b, c, d, e, f, g, h, a, 15);
-    for (int pass = 1; pass < 4; ++pass) {
-        k += 16;
-        PN(a, b, c, d, e, f, g, h, 0); PN(h, a, b, c, d, e, f, g, 1);
-        PN(g, h, a, b, c, d, e, f, 2); PN(f, g, h, a, b, c, d, e, 3);
-        PN(e, f, g, h, a, b, c, d, 4); PN(d, e, f, g, h, a, b, c, 5);
-        PN(c, d, e, f, g, h, a, b, 6); PN(b, c, d, e, f, g, h, a, 7);
-        PN(a, b, c, d, e, f, g, h, 8); PN(h, a, b, c, d, e, f, g, 9);
-        PN(g, h, a, b, c, d, e, f, 10); PN(f, g, h, a, b, c, d, e, 11);
-        PN(e, f, g, h, a, b, c, d, 12); PN(d, e, f, g, h, a, b, c, 13);
-        PN(c, d, e, f, g, h, a, b, 14); PN(b, c, d, e, f, g, h, a, 15);
+    for (int pass = 0; pass < 4; ++pass, k += 16) {
+        // clang-format off
+        P(a, b, c, d, e, f, g, h, 0); P(h, a, b, c, d, e, f, g, 1);
+        P(g, h, a, b, c, d, e, f, 2); P(f, g, h, a, b, c, d, e, 3);
+        P(e, f, g, h, a, b, c, d, 4); P(d, e, f, g, h, a, b, c, 5);
+        P(c, d, e, f, g, h, a, b, 6); P(b, c, d, e, f, g, h, a, 7);
+        P(a, b, c, d, e, f, g, h, 8); P(h, a, b, c, d, e, f, g, 9);
+        P(g, h, a, b, c, d, e, f, 10); P(f, g, h, a, b, c, d, e, 11);
+        P(e, f, g, h, a, b, c, d, 12); P(d, e, f, g, h, a, b, c, 13);
+        P(c, d, e, f, g, h, a, b, 14); P(b, c, d, e, f, g, h, a, 15);
+        // clang-format on
     }
-    // clang-format on
     state[0] += a;
     state[1] += b;
     state[2] += c;
@@ -133,8 +126,8 @@ inline void sha256Compress(uint32_t* state, uint8_t* block) {
 #undef SMALL_SIGMA0
 #undef SMALL_SIGMA1
 #undef ROUND
-#undef P0
-#undef PN
+#undef SCHEDULED
+#undef P
 
 void compressSha1(Sha1Context* context) { sha1Compress(context->state, context->block); }
 
