@@ -22,6 +22,7 @@ void usage() {
         "  --no-aacs         leave out the AACS folder\n"
         "  --no-stream       leave out BDMV/STREAM\n"
         "  --udf LAYOUT IMG  also write a UDF image of ROOT; LAYOUT is metadata250, physical102 or virtual201\n"
+        "  --image-only      write no disc: only image the folder ROOT as it is (with --udf)\n"
         "  --udf-options O   comma-separated: efe, longad, embed, continuation, metadata2, deleted, extent=BYTES\n");
 }
 
@@ -136,6 +137,7 @@ int main(int argc, char** argv) {
     SampleDisc disc;
     std::string imagePath;
     UdfImageOptions imageOptions;
+    bool imageOnly = false;
     for (int i = 2; i < argc; ++i) {
         std::string arg = argv[i];
         auto value = [&](std::string* out) {
@@ -159,6 +161,8 @@ int main(int argc, char** argv) {
             disc.clips.push_back(clip);
         } else if (arg == "--no-aacs") {
             disc.writeAacs = false;
+        } else if (arg == "--image-only") {
+            imageOnly = true;
         } else if (arg == "--no-stream") {
             disc.writeStream = false;
         } else if (arg == "--udf" && value(&v) && parseLayout(v, &imageOptions.layout) && value(&imagePath)) {
@@ -168,7 +172,7 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (writeOrReport(root, disc) != 0) return 1;
+    if (!imageOnly && writeOrReport(root, disc) != 0) return 1;
     if (!imagePath.empty()) {
         imageOptions.seed = disc.seed;
         std::string error;
