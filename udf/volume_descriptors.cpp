@@ -86,6 +86,12 @@ bool walkSequence(UdfVolume* volume, uint32_t location, uint32_t sectorCount, Se
         uint32_t slot = j % kSequenceReadSectors;
         if (slot == 0) {
             available = readSectors(volume, location + j, kSequenceReadSectors, buffer);
+            // A command that came back short tells only that it failed; the sectors before the fault
+            // are fetched one by one so the walk can still use them.
+            while (available < kSequenceReadSectors &&
+                   readSectors(volume, location + j + available, 1, buffer + size_t(available) * kSectorSize) == 1) {
+                ++available;
+            }
             if (available == 0) {
                 return false;
             }

@@ -1,6 +1,7 @@
 // A compact builder of small UDF images in memory: raw descriptors, and whole volumes of each partition kind.
 #pragma once
 
+#include "io/heap.h"
 #include "udf/arena.h"
 #include "udf/directory_tree.h"
 #include "udf/udf_volume.h"
@@ -9,6 +10,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>

@@ -45,7 +45,7 @@ public:
         uint32_t delivered = 0;
         while (delivered < count) {
             uint64_t s = uint64_t(sector) + delivered;
-            if ((fault != Fault::None && s >= faultSector) || (s + 1) * 2048 > bytes.size()) {
+            if ((fault != Fault::None && s >= faultSector && s < faultEnd) || (s + 1) * 2048 > bytes.size()) {
                 break;
             }
             std::memcpy(data + size_t(delivered) * 2048, bytes.data() + s * 2048, 2048);
@@ -58,8 +58,10 @@ public:
         return delivered == count || fault == Fault::Short;
     }
 
-    void failFrom(uint32_t sector, Fault kind = Fault::Fail) {
+    // Sectors from `sector` on (up to `end`) do not arrive.
+    void failFrom(uint32_t sector, Fault kind = Fault::Fail, uint64_t end = UINT64_MAX) {
         faultSector = sector;
+        faultEnd = end;
         fault = kind;
     }
 
@@ -68,4 +70,5 @@ public:
     int capacityQueries = 0;
     Fault fault = Fault::None;
     uint64_t faultSector = 0;
+    uint64_t faultEnd = UINT64_MAX;
 };

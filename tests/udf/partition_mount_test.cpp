@@ -1,0 +1,341 @@
+// Each partition kind mounting or being refused, and the descriptor-sequence cases that must not mislead the mount.
+#include "image_builder.h"
+#include "udf/file_read.h"
+#include "udf/sector_io.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace udftest;
+
+// A disc of root/AACS/Content000.cer and root/clip.m2ts.
+struct SmallDisc {
+    Bytes content = pattern(5000, 3);
+    Bytes clip = pattern(3 * 2048, 9);
+    Bytes bytes;
+
+    explicit SmallDisc(Layout layout, const std::function<void(DiscBuilder&)>& tweak = {}) {
+        DiscBuilder b(layout);
+        uint32_t cer = b.file(content);
+        uint32_t aacs = b.directory({b.child("Content000.cer", cer)});
+        uint32_t m2ts = b.file(clip, true);
+        uint32_t root = b.directory({b.child("AACS", aacs, true), b.child("clip.m2ts", m2ts)});
+        if (tweak) {
+            tweak(b);
+        }
+        bytes = b.finish(root);
+    }
+};
+
+void expectReadable(UdfVolume* volume, const SmallDisc& disc) {
+    DirectoryNode* cer = findNode(volume, nullptr, "AACS/Content000.cer");
+    ASSERT_NE(cer, nullptr);
+    uint32_t size = 0;
+    uint8_t* data = readWholeFile(volume, cer, &size);
+    ASSERT_NE(data, nullptr);
+    ASSERT_EQ(size, disc.content.size());
+    EXPECT_EQ(std::memcmp(data, disc.content.data(), size), 0);
+    heapFree(data);
+    DirectoryNode* clip = findNode(volume, nullptr, "clip.m2ts");
+    ASSERT_NE(clip, nullptr);
+    data = readWholeFile(volume, clip, &size);
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(std::memcmp(data, disc.clip.data(), disc.clip.size()), 0);
+    heapFree(data);
+}
+
+TEST(PartitionKinds, EveryReadableLayoutMountsAndReadsFiles) {
+    const struct {
+        Layout layout;
+        PartitionKind secondKind;
+        bool cached;
+    } cases[] = {
+        {Layout::Physical, PartitionKind::Physical, false},
+        {Layout::Metadata, PartitionKind::Metadata, true},
+        {Layout::MetadataTwoExtents, PartitionKind::Metadata, false},
+        {Layout::Virtual, PartitionKind::Virtual, false},
+        {Layout::VirtualLongVat, PartitionKind::Virtual, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(int(c.layout));
+        SmallDisc disc(c.layout);
+        bool mounted = false;
+        auto volume = mountBytes(disc.bytes, &mounted);
+        ASSERT_TRUE(mounted);
+        EXPECT_EQ(volume->maps[volume->mapCount - 1].kind, c.secondKind);
+        EXPECT_EQ(volume->metadataCache != nullptr, c.cached);
+        EXPECT_EQ(childNames(volume->root), "AACS,clip.m2ts");
+        expectReadable(volume.get(), disc);
+    }
+}
+
+TEST(PartitionKinds, VatGivenByAShortDescriptorIsReadFromThePhysicalPartition) {
+    // Such a volume's default partition is the virtual one; the VAT must not be looked up through it.
+    SmallDisc disc(Layout::Virtual);
+    bool mounted = false;
+    MemoryDevice* device = nullptr;
+    auto volume = mountBytes(disc.bytes, &mounted, &device);
+    ASSERT_TRUE(mounted);
+    EXPECT_EQ(volume->defaultPartition, 1);
+    for (const ReadCommand& read : device->reads) {
+        EXPECT_NE(read.sector, 0u) << "something was read from sector 0";
+    }
+}
+
+TEST(PartitionKinds, EditionTwoWithTwoMapsIsRefused) {
+    for (Layout layout : {Layout::Metadata, Layout::Virtual}) {
+        SmallDisc disc(layout);
+        std::memcpy(&disc.bytes[17 * 2048 + 1], "NSR02", 5);
+        bool mounted = true;
+        auto volume = mountBytes(disc.bytes, &mounted);
+        EXPECT_FALSE(mounted);
+    }
+}
+
+// Rewrites the partition maps of a built disc's logical volume descriptor.
+void setMaps(Bytes& bytes, const std::vector<Bytes>& maps, int32_t countOverride = -1) {
+    uint8_t* lvd = &bytes[33 * 2048];
+    std::memset(lvd + 440, 0, 2048 - 440);
+    put32(lvd + 268, countOverride >= 0 ? uint32_t(countOverride) : uint32_t(maps.size()));
+    size_t offset = 440;
+    for (const Bytes& m : maps) {
+        std::memcpy(lvd + offset, m.data(), m.size());
+        offset += m.size();
+    }
+}
+
+TEST(PartitionKinds, TypeTwoMapsOverAnythingButATypeOneMapAreRefused) {
+    const struct {
+        const char* what;
+        std::vector<Bytes> maps;
+        bool mounts;
+    } cases[] = {
+        {"sparable alone names itself", {type2Map("*UDF Sparable Partition", 0)}, false},
+        {"sparable beside a type 1 map", {type1Map(0), type2Map("*UDF Sparable Partition", 0)}, true},
+        {"index past the table", {type1Map(0), type2Map("*UDF Virtual Partition", 5)}, false},
+        {"index 0xFFFF", {type1Map(0), type2Map("*UDF Metadata Partition", 0xFFFF, 50)}, false},
+        {"names a type 2 map", {type1Map(0), type2Map("*UDF Virtual Partition", 1)}, false},
+        {"unknown identifier", {type1Map(0), type2Map("*UDF Other Partition", 0)}, true},
+    };
+    for (const auto& c : cases) {
+        SmallDisc disc(Layout::Physical);
+        setMaps(disc.bytes, c.maps);
+        std::memcpy(&disc.bytes[17 * 2048 + 1], "NSR03", 5);
+        bool mounted = !c.mounts;
+        auto volume = mountBytes(disc.bytes, &mounted);
+        EXPECT_EQ(mounted, c.mounts) << c.what;
+    }
+}
+
+TEST(PartitionKinds, ForgedMapTablesAreBounded) {
+    {
+        // More maps claimed than a sector can hold.
+        SmallDisc disc(Layout::Physical);
+        setMaps(disc.bytes, {type1Map(0)}, 0x7FFFFFFF);
+        bool mounted = true;
+        auto volume = mountBytes(disc.bytes, &mounted);
+        EXPECT_FALSE(mounted);
+    }
+    {
+        // A map of length 0 after the first: the walk stops there instead of reading it forever.
+        SmallDisc disc(Layout::Physical);
+        Bytes zero = type1Map(0);
+        zero[1] = 0;
+        setMaps(disc.bytes, {type1Map(0), zero}, 200);
+        std::memcpy(&disc.bytes[17 * 2048 + 1], "NSR03", 5);
+        bool mounted = false;
+        auto volume = mountBytes(disc.bytes, &mounted);
+        EXPECT_TRUE(mounted);
+        EXPECT_EQ(volume->mapCount, 200u);
+        EXPECT_EQ(volume->maps[1].mapType, 0);
+        EXPECT_EQ(volume->maps[1].kind, PartitionKind::Unrecognised);
+    }
+}
+
+TEST(DescriptorSequence, SequenceWithoutLogicalVolumeIsRefused) {
+    SmallDisc disc(Layout::Physical);
+    std::memset(&disc.bytes[33 * 2048], 0, 2048);
+    put16(&disc.bytes[33 * 2048], 7);  // an unallocated space descriptor in its place
+    bool mounted = true;
+    auto volume = mountBytes(disc.bytes, &mounted);
+    EXPECT_FALSE(mounted);
+}
+
+TEST(DescriptorSequence, TerminatorBeforeTheLogicalVolumeEndsTheWalk) {
+    SmallDisc disc(Layout::Physical);
+    std::memcpy(&disc.bytes[35 * 2048], &disc.bytes[33 * 2048], 2048);
+    std::memset(&disc.bytes[33 * 2048], 0, 2048);
+    put16(&disc.bytes[33 * 2048], 8);
+    bool mounted = true;
+    auto volume = mountBytes(disc.bytes, &mounted);
+    EXPECT_FALSE(mounted);
+}
+
+TEST(DescriptorSequence, AnchorOnlyAtSector256) {
+    SmallDisc disc(Layout::Physical);
+    // The anchor moved to the last sector, where other readers look too.
+    Bytes anchor(disc.bytes.begin() + 256 * 2048, disc.bytes.begin() + 257 * 2048);
+    std::memset(&disc.bytes[256 * 2048], 0, 2048);
+    disc.bytes.insert(disc.bytes.end(), anchor.begin(), anchor.end());
+    bool mounted = true;
+    auto volume = mountBytes(disc.bytes, &mounted);
+    EXPECT_FALSE(mounted);
+}
+
+TEST(DescriptorSequence, TwentySectorSequenceIsReadSixteenAtATime) {
+    SmallDisc disc(Layout::Physical);
+    // Sequence of 20 sectors at 40: passed-over descriptors, the partition at 50, the logical volume at 57.
+    Image image;
+    image.bytes = disc.bytes;
+    for (uint32_t s = 40; s < 60; ++s) {
+        std::memset(image.at(s), 0, 2048);
+        put16(image.at(s), s % 2 == 0 ? 1 : 4);
+    }
+    std::memcpy(image.at(50), &disc.bytes[32 * 2048], 2048);
+    std::memcpy(image.at(57), &disc.bytes[33 * 2048], 2048);
+    writeAnchor(image, 40, 20);
+    bool mounted = false;
+    MemoryDevice* device = nullptr;
+    auto volume = mountBytes(image.bytes, &mounted, &device);
+    EXPECT_TRUE(mounted);
+    std::vector<std::pair<uint32_t, uint32_t>> sequenceReads;
+    for (const ReadCommand& r : device->reads) {
+        if (r.sector >= 40 && r.sector < 60) {
+            sequenceReads.push_back({r.sector, r.count});
+        }
+    }
+    EXPECT_EQ(sequenceReads, (std::vector<std::pair<uint32_t, uint32_t>>{{40, 16}, {56, 16}}));
+}
+
+TEST(DescriptorSequence, PartlyReadSequenceIsWalkedOnlyOverWhatArrived) {
+    // Sector 34 does not arrive: the 16-sector read gives two, the walk stops there and the mount goes on.
+    for (auto fault : {MemoryDevice::Fault::Fail, MemoryDevice::Fault::Short}) {
+        SmallDisc disc(Layout::Physical);
+        std::memset(&disc.bytes[34 * 2048], 0xFF, 2048);  // no terminator: only the fault ends the walk
+        MemoryDevice* device = new MemoryDevice(disc.bytes);
+        device->failFrom(34, fault, 35);
+        UdfVolume volume;
+        ASSERT_TRUE(volume.openDevice(device));
+        EXPECT_NE(findNode(&volume, nullptr, "AACS/Content000.cer"), nullptr);
+    }
+    // The logical volume does not arrive. The work buffer still holds sector 17 from the recognition,
+    // here made to look like a logical volume descriptor: a walk past the sectors read would find it.
+    SmallDisc disc(Layout::Physical);
+    std::memcpy(&disc.bytes[16 * 2048 + 1], "NSR02", 5);
+    std::memcpy(&disc.bytes[17 * 2048], &disc.bytes[33 * 2048], 2048);
+    MemoryDevice* device = new MemoryDevice(disc.bytes);
+    device->failFrom(33, MemoryDevice::Fault::Short, 34);
+    UdfVolume volume;
+    EXPECT_FALSE(volume.openDevice(device));
+}
+
+TEST(DescriptorSequence, ThirdPartitionDescriptorIsIgnored) {
+    SmallDisc disc(Layout::Physical);
+    Image image;
+    image.bytes = disc.bytes;
+    // Partition 0 at the real start, partition 8, then a third that would move partition 0 elsewhere.
+    writePartition(image, 40, 0, DiscBuilder::kPartitionStart);
+    writePartition(image, 41, 8, 2);
+    writePartition(image, 42, 0, 5);
+    std::memcpy(image.at(43), &disc.bytes[33 * 2048], 2048);
+    writeTag(image.at(44), 8);
+    writeAnchor(image, 40, 5);
+    bool mounted = false;
+    auto volume = mountBytes(image.bytes, &mounted);
+    ASSERT_TRUE(mounted);
+    EXPECT_EQ(volume->partitions[0].start, DiscBuilder::kPartitionStart);
+    EXPECT_EQ(volume->partitions[1].number, 8);
+    EXPECT_NE(findNode(volume.get(), nullptr, "AACS/Content000.cer"), nullptr);
+}
+
+TEST(DescriptorSequence, LastMatchingPartitionDescriptorWins) {
+    SmallDisc disc(Layout::Physical);
+    Image image;
+    image.bytes = disc.bytes;
+    writePartition(image, 40, 0, 5);
+    writePartition(image, 41, 0, DiscBuilder::kPartitionStart);
+    std::memcpy(image.at(42), &disc.bytes[33 * 2048], 2048);
+    writeAnchor(image, 40, 3);
+    bool mounted = false;
+    auto volume = mountBytes(image.bytes, &mounted);
+    ASSERT_TRUE(mounted);
+    EXPECT_EQ(volume->maps[0].descriptor, &volume->partitions[1]);
+    EXPECT_NE(findNode(volume.get(), nullptr, "AACS/Content000.cer"), nullptr);
+}
+
+TEST(RootEntry, UnreadableOrExtendedRootGivesAnEmptyMountedVolume) {
+    {
+        SmallDisc disc(Layout::Physical, [](DiscBuilder& b) {
+            // The file set points the root at a block past the image.
+            b.image.at(400);
+        });
+        uint8_t* fsd = &disc.bytes[(DiscBuilder::kPartitionStart + 0) * 2048];
+        put32(fsd + 404, 90000);
+        bool mounted = false;
+        auto volume = mountBytes(disc.bytes, &mounted);
+        EXPECT_TRUE(mounted);
+        EXPECT_EQ(volume->root->firstChild, nullptr);
+        EXPECT_EQ(findNode(volume.get(), nullptr, "AACS"), nullptr);
+    }
+    {
+        DiscBuilder b(Layout::Physical);
+        EntrySpec spec;
+        spec.adType = 2;
+        spec.area = Bytes(20, 0x11);
+        uint32_t root = b.entry(spec);
+        bool mounted = false;
+        auto volume = mountBytes(b.finish(root), &mounted);
+        EXPECT_TRUE(mounted);
+        EXPECT_EQ(volume->root->firstChild, nullptr);
+    }
+    {
+        DiscBuilder b(Layout::Physical);
+        EntrySpec spec;
+        spec.adType = 5;
+        uint32_t root = b.entry(spec);
+        bool mounted = true;
+        auto volume = mountBytes(b.finish(root), &mounted);
+        EXPECT_FALSE(mounted);
+    }
+    {
+        // A root block that is no file entry at all.
+        DiscBuilder b(Layout::Physical);
+        uint32_t root = b.allocMeta(1);
+        b.meta(root)[0] = 1;
+        bool mounted = true;
+        auto volume = mountBytes(b.finish(root), &mounted);
+        EXPECT_FALSE(mounted);
+    }
+}
+
+TEST(RootEntry, EmbeddedRootDirectoryPointsIntoItsOwnSector) {
+    DiscBuilder b(Layout::Physical);
+    uint32_t file = b.file(pattern(10, 1));
+    Bytes fids = cat({fid(kFidDirectory | kFidParent, {}, b.icb(0)), b.child("a.txt", file)});
+    EntrySpec spec;
+    spec.adType = 3;
+    spec.eaLength = 24;
+    spec.area = fids;
+    uint32_t root = b.entry(spec);
+    bool mounted = false;
+    auto volume = mountBytes(b.finish(root), &mounted);
+    ASSERT_TRUE(mounted);
+    EXPECT_EQ(volume->root->dirExtents[0].kind, kExtentEmbedded);
+    EXPECT_EQ(volume->root->dirExtents[0].partition, 176 + 24);
+    EXPECT_EQ(volume->root->dirExtents[0].block, b.metaSector(root));
+    EXPECT_EQ(volume->root->dataLocation, b.metaSector(root));
+    EXPECT_EQ(childNames(volume->root), "a.txt");
+}
+
+TEST(Mount, AllocationFailureOfTheDeviceOrArenaFailsCleanly) {
+    UdfVolume volume;
+    EXPECT_FALSE(volume.openDevice(nullptr));
+    UdfVolume twice;
+    SmallDisc disc(Layout::Physical);
+    ASSERT_TRUE(twice.openDevice(new MemoryDevice(disc.bytes)));
+    // A second device is refused and released (the sanitizer build would report it leaked).
+    EXPECT_FALSE(twice.openDevice(new MemoryDevice(disc.bytes)));
+}
+
+}  // namespace
