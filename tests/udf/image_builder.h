@@ -143,7 +143,10 @@ inline void writeFileEntry(uint8_t* p, const EntrySpec& spec) {
     put32(p + (spec.extended ? 208 : 168), spec.eaLength);
     put32(p + (spec.extended ? 212 : 172),
           spec.adLengthOverride >= 0 ? uint32_t(spec.adLengthOverride) : uint32_t(spec.area.size()));
-    std::memcpy(p + base + spec.eaLength, spec.area.data(), spec.area.size());
+    // A forged L_EA is recorded as given; the area then has no place inside the block.
+    if (uint64_t(base) + spec.eaLength + spec.area.size() <= kSector) {
+        std::memcpy(p + base + spec.eaLength, spec.area.data(), spec.area.size());
+    }
 }
 
 // An allocation extent descriptor holding `descriptors`.
@@ -155,8 +158,10 @@ inline void writeContinuation(uint8_t* p, const Bytes& descriptors, int64_t adLe
 }
 
 inline Bytes name8(const std::string& text) {
-    Bytes b{8};
-    b.insert(b.end(), text.begin(), text.end());
+    Bytes b(text.size() + 1, 8);
+    for (size_t i = 0; i < text.size(); ++i) {
+        b[i + 1] = uint8_t(text[i]);
+    }
     return b;
 }
 inline Bytes name16(const std::u16string& text) {

@@ -1,0 +1,281 @@
+// File entries: short, long and embedded descriptors, extent types, continuation areas and cut-short areas.
+#include "image_builder.h"
+#include "udf/file_entry.h"
+#include "udf/file_read.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace udftest;
+
+constexpr uint32_t kNotRecorded = 1u << 30;
+constexpr uint32_t kContinuation = 3u << 30;
+
+// A Physical disc whose root holds one file per entry spec, named f0, f1, ...
+struct EntryDisc {
+    DiscBuilder b{Layout::Physical};
+    std::vector<uint32_t> blocks;
+    std::unique_ptr<UdfVolume> volume;
+    MemoryDevice* device = nullptr;
+
+    DirectoryNode* mount() {
+        std::vector<Bytes> children;
+        for (size_t i = 0; i < blocks.size(); ++i) {
+            children.push_back(b.child("f" + std::to_string(i), blocks[i]));
+        }
+        uint32_t root = b.directory(children);
+        bool mounted = false;
+        volume = mountBytes(b.finish(root), &mounted, &device);
+        EXPECT_TRUE(mounted);
+        return mounted ? volume->root : nullptr;
+    }
+    DirectoryNode* node(size_t i) { return findNode(volume.get(), nullptr, ("f" + std::to_string(i)).c_str()); }
+    Bytes whole(size_t i) {
+        uint32_t size = 0;
+        uint8_t* data = readWholeFile(volume.get(), node(i), &size);
+        Bytes out(data, data + (data != nullptr ? size : 0));
+        heapFree(data);
+        return out;
+    }
+};
+
+TEST(FileEntries, EmbeddedDataStartsAfterTheExtendedAttributes) {
+    const struct {
+        bool extended;
+        uint32_t eaLength;
+        uint32_t location;
+    } cases[] = {{false, 0, 176}, {false, 40, 216}, {true, 0, 216}, {true, 12, 228}};
+    EntryDisc disc;
+    Bytes data = pattern(300, 5);
+    for (const auto& c : cases) {
+        EntrySpec spec;
+        spec.extended = c.extended;
+        spec.adType = 3;
+        spec.eaLength = c.eaLength;
+        spec.area = data;
+        spec.informationLength = data.size();
+        spec.timeMark = uint8_t(0x30 + c.location);
+        disc.blocks.push_back(disc.b.entry(spec));
+    }
+    ASSERT_NE(disc.mount(), nullptr);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        DirectoryNode* n = disc.node(i);
+        ASSERT_NE(n, nullptr);
+        EXPECT_EQ(n->hasEmbeddedData, 1);
+        EXPECT_EQ(n->extentCount, 0u);
+        EXPECT_EQ(n->fileExtents, nullptr);
+        EXPECT_EQ(n->dataLocation, cases[i].location);
+        EXPECT_EQ(n->size, 300u);
+        // The timestamp comes from offset 84 of a File Entry and 92 of an Extended File Entry.
+        EXPECT_EQ(n->modificationTime[0], uint8_t(0x30 + cases[i].location));
+        EXPECT_EQ(n->modificationTime[11], uint8_t(0x30 + cases[i].location));
+        EXPECT_EQ(disc.whole(i), data);
+    }
+}
+
+TEST(FileEntries, ExtentTypesDecideWhatTakesRoomInTheFile) {
+    EntryDisc disc;
+    Bytes a = pattern(4096, 1), gap = pattern(2048, 2), c = pattern(1000, 3);
+    uint32_t ba = disc.b.putData(a), bg = disc.b.putData(gap), bc = disc.b.putData(c);
+    EntrySpec spec;
+    spec.informationLength = a.size() + c.size();
+    // recorded, allocated-not-recorded, recorded, neither: the third follows the first directly.
+    spec.area = cat({shortAd(4096, ba), shortAd(kNotRecorded | 2048, bg), shortAd(1000, bc),
+                     shortAd((2u << 30) | 2048, bg)});
+    disc.blocks.push_back(disc.b.entry(spec));
+    spec.adType = 1;
+    spec.area = cat({longAd(4096, ba, 0), longAd(kNotRecorded | 2048, bg, 0), longAd(1000, bc, 0)});
+    disc.blocks.push_back(disc.b.entry(spec));
+    ASSERT_NE(disc.mount(), nullptr);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(disc.node(i)->extentCount, 2u);
+        EXPECT_EQ(disc.node(i)->fileExtents[1].sector, DiscBuilder::kPartitionStart + bc);
+        EXPECT_EQ(disc.whole(i), cat({a, c}));
+    }
+}
+
+TEST(FileEntries, ContinuationAreaExtentsComeInPlaceOfTheirDescriptor) {
+    EntryDisc disc;
+    Bytes a = pattern(2048, 1), b = pattern(2048, 2), c = pattern(2048, 3), d = pattern(700, 4);
+    uint32_t ba = disc.b.putData(a), bb = disc.b.putData(b), bc = disc.b.putData(c), bd = disc.b.putData(d);
+    uint32_t shortArea = disc.b.allocData(1);
+    writeContinuation(disc.b.data(shortArea), cat({shortAd(2048, bb), shortAd(2048, bc)}));
+    uint32_t longArea = disc.b.allocData(1);
+    writeContinuation(disc.b.data(longArea), cat({longAd(2048, bb, 0), longAd(2048, bc, 0)}));
+    EntrySpec spec;
+    spec.informationLength = 3 * 2048 + 700;
+    spec.area = cat({shortAd(2048, ba), shortAd(kContinuation | 2048, shortArea), shortAd(700, bd)});
+    disc.blocks.push_back(disc.b.entry(spec));
+    spec.adType = 1;
+    spec.area = cat({longAd(2048, ba, 0), longAd(kContinuation | 2048, longArea, 0), longAd(700, bd, 0)});
+    disc.blocks.push_back(disc.b.entry(spec));
+    ASSERT_NE(disc.mount(), nullptr);
+    for (size_t i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(disc.node(i)->extentCount, 4u);
+        EXPECT_EQ(disc.whole(i), cat({a, b, c, d}));
+    }
+}
+
+TEST(FileEntries, ContinuationAreasLeadingBackAreStopped) {
+    EntryDisc disc;
+    Bytes a = pattern(2048, 1), x = pattern(2048, 7);
+    uint32_t ba = disc.b.putData(a), bx = disc.b.putData(x);
+    uint32_t self = disc.b.allocData(1);
+    writeContinuation(disc.b.data(self), cat({shortAd(2048, bx), shortAd(kContinuation | 2048, self)}));
+    uint32_t first = disc.b.allocData(1), second = disc.b.allocData(1);
+    writeContinuation(disc.b.data(first), cat({shortAd(kContinuation | 2048, second), shortAd(2048, bx)}));
+    writeContinuation(disc.b.data(second), cat({shortAd(kContinuation | 2048, first), shortAd(2048, ba)}));
+    EntrySpec spec;
+    spec.informationLength = 2 * 2048;
+    spec.area = cat({shortAd(2048, ba), shortAd(kContinuation | 2048, self)});
+    disc.blocks.push_back(disc.b.entry(spec));
+    spec.area = cat({shortAd(kContinuation | 2048, first)});
+    disc.blocks.push_back(disc.b.entry(spec));
+    // The same area named twice by one entry is also followed once only.
+    spec.area = cat({shortAd(kContinuation | 2048, first), shortAd(kContinuation | 2048, first)});
+    disc.blocks.push_back(disc.b.entry(spec));
+    ASSERT_NE(disc.mount(), nullptr);
+    EXPECT_EQ(disc.whole(0), cat({a, x}));
+    EXPECT_EQ(disc.node(1)->extentCount, 2u);
+    EXPECT_EQ(disc.whole(1), cat({a, x}));  // second's extent (a) comes first: it is followed in place
+    EXPECT_EQ(disc.node(2)->extentCount, 2u);
+}
+
+TEST(FileEntries, DescriptorAreasAreCutAtTheirBlock) {
+    EntryDisc disc;
+    Bytes a = pattern(2048, 1);
+    uint32_t ba = disc.b.putData(a);
+    // A continuation area claiming 60,000 bytes of descriptors holds two.
+    uint32_t area = disc.b.allocData(1);
+    writeContinuation(disc.b.data(area), cat({shortAd(2048, ba), shortAd(2048, ba)}), 60000);
+    for (uint32_t i = 2 * 8 + 24; i < 2048; ++i) {
+        disc.b.data(area)[i] = 0;
+    }
+    EntrySpec spec;
+    spec.informationLength = 4096;
+    spec.area = shortAd(kContinuation | 2048, area);
+    disc.blocks.push_back(disc.b.entry(spec));
+    // L_EA that points past the block: no descriptors at all.
+    spec.area = shortAd(2048, ba);
+    spec.eaLength = 0xFFFFFF00;
+    disc.blocks.push_back(disc.b.entry(spec));
+    // L_AD far larger than the block: only descriptors inside the block are taken.
+    spec.eaLength = 0;
+    spec.adLengthOverride = 0x7FFFFFF0;
+    disc.blocks.push_back(disc.b.entry(spec));
+    ASSERT_NE(disc.mount(), nullptr);
+    EXPECT_EQ(disc.node(0)->extentCount, (2048u - 24) / 8);  // the zero descriptors of the block count too
+    EXPECT_EQ(disc.whole(0), cat({a, a}));
+    EXPECT_EQ(disc.node(1)->extentCount, 0u);
+    EXPECT_EQ(disc.node(2)->extentCount, (2048u - 176) / 8);
+    EXPECT_EQ(disc.node(2)->fileExtents[0].length, 2048u);
+}
+
+TEST(FileEntries, ExtendedOrUndefinedDescriptorsGiveNoExtents) {
+    EntryDisc disc;
+    for (uint8_t type : {2, 5, 7}) {
+        EntrySpec spec;
+        spec.adType = type;
+        spec.informationLength = 4096;
+        spec.area = shortAd(4096, 1);
+        disc.blocks.push_back(disc.b.entry(spec));
+    }
+    // A block that is no file entry: the node keeps no size and no extents.
+    uint32_t blank = disc.b.allocMeta(1);
+    disc.b.meta(blank)[0] = 9;
+    disc.blocks.push_back(blank);
+    ASSERT_NE(disc.mount(), nullptr);
+    for (size_t i = 0; i < 4; ++i) {
+        DirectoryNode* n = disc.node(i);
+        ASSERT_NE(n, nullptr);
+        EXPECT_EQ(n->extentCount, 0u);
+        uint8_t buffer[16];
+        uint32_t got = 99;
+        EXPECT_FALSE(readFileRange(disc.volume.get(), n, 0, buffer, sizeof(buffer), &got, 0));
+        EXPECT_EQ(got, 0u);
+    }
+    EXPECT_EQ(disc.node(3)->size, 0u);
+}
+
+TEST(FileEntries, IcbLengthWithTypeBitsReadsOneSectorOnly) {
+    EntryDisc disc;
+    uint32_t entry = disc.b.file(pattern(100, 1));
+    uint32_t root = disc.b.directory({fid(0, name8("f0"), longAd(0xC0000800, entry, 0))});
+    bool mounted = false;
+    disc.volume = mountBytes(disc.b.finish(root), &mounted, &disc.device);
+    ASSERT_TRUE(mounted);
+    DirectoryNode* n = disc.node(0);
+    ASSERT_NE(n, nullptr);
+    EXPECT_EQ(n->entryLength, 0xC0000800u);
+    EXPECT_EQ(n->size, 100u);
+    for (const ReadCommand& r : disc.device->reads) {
+        EXPECT_LE(r.count, 16u);
+    }
+}
+
+TEST(DirectoryEntries, DirectoryExtentsKeepAllBitsButTypedOnesAreNotRead) {
+    DiscBuilder b(Layout::Physical);
+    uint32_t inner = b.file(pattern(10, 1));
+    uint32_t dataBlock = b.allocData(1);
+    std::memcpy(b.data(dataBlock), fid(0, name8("x"), b.icb(inner)).data(), 40);
+    EntrySpec spec;
+    spec.area = shortAd(kNotRecorded | 40, dataBlock);
+    uint32_t typed = b.entry(spec);
+    spec.area = shortAd(0x3FFFFFFF, 90000);  // a gigabyte at a block past the image
+    uint32_t huge = b.entry(spec);
+    spec.area = {};
+    uint32_t empty = b.entry(spec);  // L_AD 0: one record from where the first descriptor would be
+    uint32_t root = b.directory({b.child("typed", typed, true), b.child("huge", huge, true), b.child("empty", empty, true)});
+    bool mounted = false;
+    MemoryDevice* device = nullptr;
+    auto volume = mountBytes(b.finish(root), &mounted, &device);
+    ASSERT_TRUE(mounted);
+    DirectoryNode* t = findNode(volume.get(), nullptr, "typed");
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->dirExtents[0].length, kNotRecorded | 40);
+    EXPECT_EQ(t->firstChild, nullptr);
+    DirectoryNode* h = findNode(volume.get(), nullptr, "huge");
+    EXPECT_EQ(h->firstChild, nullptr);
+    DirectoryNode* e = findNode(volume.get(), nullptr, "empty");
+    EXPECT_EQ(e->extentCount, 1u);
+    EXPECT_EQ(e->dirExtents[0].length, 0u);
+    EXPECT_EQ(e->firstChild, nullptr);
+    for (const ReadCommand& r : device->reads) {
+        EXPECT_NE(r.sector, DiscBuilder::kPartitionStart + dataBlock) << "a typed extent was read";
+    }
+}
+
+TEST(CollectRuns, RangesMapOntoTheExtentsThatHoldThem) {
+    // Extents: 2 sectors at 100, 1000 bytes (one sector) at 300, 3 sectors at 500.
+    FileExtent extents[] = {{100, 4096}, {300, 1000}, {500, 6144}};
+    DirectoryNode node = {};
+    node.fileExtents = extents;
+    node.extentCount = 3;
+    const struct {
+        uint64_t first;
+        uint32_t count;
+        std::vector<std::pair<uint32_t, uint32_t>> runs;
+    } cases[] = {
+        {0, 6, {{100, 2}, {300, 1}, {500, 3}}},
+        {1, 1, {{101, 1}}},
+        {3, 2, {{500, 2}}},  // starts inside the third extent
+        {4, 2, {{501, 2}}},
+        {1, 3, {{101, 1}, {300, 1}, {500, 1}}},
+        {5, 10, {{502, 1}}},  // the extents end first: fewer sectors than asked
+        {6, 1, {}},
+        {0x100000000ull, 1, {}},
+    };
+    for (const auto& c : cases) {
+        HeapArray<SectorRun> runs;
+        uint32_t n = collectRuns(&node, &runs, c.first, c.count);
+        std::vector<std::pair<uint32_t, uint32_t>> got;
+        for (uint32_t i = 0; i < n; ++i) {
+            got.push_back({runs[i].sector, runs[i].count});
+        }
+        EXPECT_EQ(got, c.runs) << "first " << c.first << " count " << c.count;
+    }
+}
+
+}  // namespace
