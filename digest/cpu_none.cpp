@@ -1,4 +1,6 @@
 // Processors without a hardware engine in this build: the portable engine serves alone.
 #include "digest/sha_engine.h"
 
-const DigestEngineTable* detectHardwareEngine() { return nullptr; }
+const DigestEngineTable* detectHardwareEngine() {
+    return nullptr;
+}

@@ -21,7 +21,8 @@ bool readFile(const char* path, std::vector<uint8_t>* bytes) {
     if (!file) return false;
     uint8_t buffer[65536];
     size_t count;
-    while ((count = std::fread(buffer, 1, sizeof buffer, file)) != 0) bytes->insert(bytes->end(), buffer, buffer + count);
+    while ((count = std::fread(buffer, 1, sizeof buffer, file)) != 0)
+        bytes->insert(bytes->end(), buffer, buffer + count);
     const bool failed = std::ferror(file) != 0;
     std::fclose(file);
     return !failed;
@@ -34,8 +35,9 @@ void printDigest(const char* algorithm, const uint8_t* digest, size_t length, co
 }
 
 int usage() {
-    std::printf("usage: tamsel_digest_cli --engines\n"
-                "       tamsel_digest_cli [--engine NAME] [--unit] [--piece BYTES] FILE...\n");
+    std::printf(
+        "usage: tamsel_digest_cli --engines\n"
+        "       tamsel_digest_cli [--engine NAME] [--unit] [--piece BYTES] FILE...\n");
     return 1;
 }
 

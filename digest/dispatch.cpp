@@ -15,14 +15,18 @@ const DigestEngineTable*& chosenEngine() {
 
 }  // namespace
 
-const DigestEngineTable& currentDigestEngine() { return *chosenEngine(); }
+const DigestEngineTable& currentDigestEngine() {
+    return *chosenEngine();
+}
 
 bool digestEngineAvailable(DigestEngine engine) {
     if (engine == DigestEngine::Portable) return true;
     return hardwareEngine() != nullptr && hardwareEngine()->engine == engine;
 }
 
-DigestEngine activeDigestEngine() { return chosenEngine()->engine; }
+DigestEngine activeDigestEngine() {
+    return chosenEngine()->engine;
+}
 
 bool selectDigestEngine(DigestEngine engine) {
     if (!digestEngineAvailable(engine)) return false;

@@ -112,7 +112,9 @@ void Sha256UpdateBytes(Sha256Context* context, const uint8_t* data, size_t lengt
     absorb(context, data, length, engine.compressSha256, engine.compressSha256Blocks);
 }
 
-void Sha256Update(Sha256Context* context, const uint8_t* data) { Sha256UpdateBytes(context, data, kHashUnitBytes); }
+void Sha256Update(Sha256Context* context, const uint8_t* data) {
+    Sha256UpdateBytes(context, data, kHashUnitBytes);
+}
 
 void Sha256Final(Sha256Context* context, uint8_t digest[32]) {
     finish<Sha256Context, 8>(context, currentDigestEngine().compressSha256, digest);

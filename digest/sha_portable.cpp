@@ -15,9 +15,14 @@ const uint32_t kSha256RoundConstants[64] = {
 
 namespace {
 
-inline uint32_t rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
-inline uint32_t rotr(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
+inline uint32_t rotl(uint32_t x, int n) {
+    return (x << n) | (x >> (32 - n));
+}
+inline uint32_t rotr(uint32_t x, int n) {
+    return (x >> n) | (x << (32 - n));
+}
 
+// clang-format off
 // Eighty rounds written out so that the five working variables never leave registers; schedule word t
 // lives in block word t mod 16.
 #define W(i) blockWord(block, (i) & 15)
@@ -39,6 +44,7 @@ inline uint32_t rotr(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
     z += (w ^ x ^ y) + SCHEDULE(i) + 0xca62c1d6 + rotl(v, 5); \
     w = rotl(w, 30);
 
+// clang-format on
 inline void sha1Compress(uint32_t* state, uint8_t* block) {
     uint32_t a = state[0], b = state[1], c = state[2], d = state[3], e = state[4];
     uint32_t next;
@@ -74,6 +80,7 @@ inline void sha1Compress(uint32_t* state, uint8_t* block) {
 #undef R3
 #undef R4
 
+// clang-format off
 #define BIG_SIGMA0(x) (rotr(x, 2) ^ rotr(x, 13) ^ rotr(x, 22))
 #define BIG_SIGMA1(x) (rotr(x, 6) ^ rotr(x, 11) ^ rotr(x, 25))
 #define SMALL_SIGMA0(x) (rotr(x, 7) ^ rotr(x, 18) ^ ((x) >> 3))
@@ -90,6 +97,7 @@ inline void sha1Compress(uint32_t* state, uint8_t* block) {
                   setBlockWord(block, i, next), next))
 #define P(a, b, c, d, e, f, g, h, i) ROUND(a, b, c, d, e, f, g, h, i, SCHEDULED(i))
 
+// clang-format on
 // Sixty-four rounds as four passes of sixteen: after sixteen rounds the variables are back in their
 // starting roles, so one written-out pass serves all four. Kept as a loop on purpose: unrolled, the
 // compiler keeps too many schedule words in registers and spills them.
@@ -129,7 +137,9 @@ inline void sha256Compress(uint32_t* state, uint8_t* block) {
 #undef SCHEDULED
 #undef P
 
-void compressSha1(Sha1Context* context) { sha1Compress(context->state, context->block); }
+void compressSha1(Sha1Context* context) {
+    sha1Compress(context->state, context->block);
+}
 
 void compressSha1Blocks(Sha1Context* context, const uint8_t* data, size_t blockCount) {
     for (size_t i = 0; i < blockCount; ++i, data += 64) {
@@ -138,7 +148,9 @@ void compressSha1Blocks(Sha1Context* context, const uint8_t* data, size_t blockC
     }
 }
 
-void compressSha256(Sha256Context* context) { sha256Compress(context->state, context->block); }
+void compressSha256(Sha256Context* context) {
+    sha256Compress(context->state, context->block);
+}
 
 void compressSha256Blocks(Sha256Context* context, const uint8_t* data, size_t blockCount) {
     for (size_t i = 0; i < blockCount; ++i, data += 64) {

@@ -18,14 +18,16 @@ inline std::vector<DigestEngine> availableEngines(bool includePortable) {
 
 // Selects an engine for the lifetime of the scope and puts the previous one back.
 class EngineScope {
-public:
-    explicit EngineScope(DigestEngine engine) : previous_(activeDigestEngine()) { selected_ = selectDigestEngine(engine); }
+  public:
+    explicit EngineScope(DigestEngine engine) : previous_(activeDigestEngine()) {
+        selected_ = selectDigestEngine(engine);
+    }
     ~EngineScope() { selectDigestEngine(previous_); }
     EngineScope(const EngineScope&) = delete;
     EngineScope& operator=(const EngineScope&) = delete;
     bool selected() const { return selected_; }
 
-private:
+  private:
     DigestEngine previous_;
     bool selected_ = false;
 };

@@ -3,8 +3,12 @@
 
 namespace {
 
-uint32_t rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
-uint32_t rotr(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
+uint32_t rotl(uint32_t x, int n) {
+    return (x << n) | (x >> (32 - n));
+}
+uint32_t rotr(uint32_t x, int n) {
+    return (x >> n) | (x << (32 - n));
+}
 
 std::vector<uint8_t> pad(std::vector<uint8_t> message, uint64_t bitLength) {
     message.push_back(0x80);
@@ -14,8 +18,8 @@ std::vector<uint8_t> pad(std::vector<uint8_t> message, uint64_t bitLength) {
 }
 
 uint32_t wordAt(const std::vector<uint8_t>& bytes, size_t offset) {
-    return uint32_t(bytes[offset]) << 24 | uint32_t(bytes[offset + 1]) << 16 | uint32_t(bytes[offset + 2]) << 8 |
-           uint32_t(bytes[offset + 3]);
+    return uint32_t(bytes[offset]) << 24 | uint32_t(bytes[offset + 1]) << 16 |
+           uint32_t(bytes[offset + 2]) << 8 | uint32_t(bytes[offset + 3]);
 }
 
 std::vector<uint8_t> toBytes(const uint32_t* words, int count) {
@@ -78,7 +82,8 @@ std::vector<uint8_t> referenceSha256(const std::vector<uint8_t>& message, uint64
         0x19A4C116, 0x1E376C08, 0x2748774C, 0x34B0BCB5, 0x391C0CB3, 0x4ED8AA4A, 0x5B9CCA4F, 0x682E6FF3,
         0x748F82EE, 0x78A5636F, 0x84C87814, 0x8CC70208, 0x90BEFFFA, 0xA4506CEB, 0xBEF9A3F7, 0xC67178F2};
     const std::vector<uint8_t> padded = pad(message, bitLength);
-    uint32_t h[8] = {0x6A09E667, 0xBB67AE85, 0x3C6EF372, 0xA54FF53A, 0x510E527F, 0x9B05688C, 0x1F83D9AB, 0x5BE0CD19};
+    uint32_t h[8] = {0x6A09E667, 0xBB67AE85, 0x3C6EF372, 0xA54FF53A,
+                     0x510E527F, 0x9B05688C, 0x1F83D9AB, 0x5BE0CD19};
     for (size_t block = 0; block < padded.size(); block += 64) {
         uint32_t w[64];
         for (int t = 0; t < 16; ++t) w[t] = wordAt(padded, block + 4 * t);
@@ -91,8 +96,10 @@ std::vector<uint8_t> referenceSha256(const std::vector<uint8_t>& message, uint64
         for (int i = 0; i < 8; ++i) v[i] = h[i];
         for (int t = 0; t < 64; ++t) {
             const uint32_t e = v[4], a = v[0];
-            const uint32_t t1 = v[7] + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & v[5]) ^ (~e & v[6])) + k[t] + w[t];
-            const uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & v[1]) ^ (a & v[2]) ^ (v[1] & v[2]));
+            const uint32_t t1 =
+                v[7] + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & v[5]) ^ (~e & v[6])) + k[t] + w[t];
+            const uint32_t t2 =
+                (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & v[1]) ^ (a & v[2]) ^ (v[1] & v[2]));
             for (int i = 7; i > 0; --i) v[i] = v[i - 1];
             v[4] += t1;
             v[0] = t1 + t2;

@@ -13,4 +13,6 @@ std::vector<uint8_t> referenceSha256(const std::vector<uint8_t>& message, uint64
 std::vector<uint8_t> referenceSha256(const std::vector<uint8_t>& message);
 
 std::string hex(const uint8_t* bytes, size_t length);
-inline std::string hex(const std::vector<uint8_t>& bytes) { return hex(bytes.data(), bytes.size()); }
+inline std::string hex(const std::vector<uint8_t>& bytes) {
+    return hex(bytes.data(), bytes.size());
+}

@@ -36,7 +36,8 @@ TEST_P(HardwareEngine, AgreesWithPortableOnRandomMessagesOfManyLengths) {
     std::mt19937 generator(1234);
     std::vector<size_t> lengths;
     for (size_t length = 0; length <= 300; ++length) lengths.push_back(length);
-    for (int i = 0; i < 40; ++i) lengths.push_back(std::uniform_int_distribution<size_t>(301, 3 * 65536)(generator));
+    for (int i = 0; i < 40; ++i)
+        lengths.push_back(std::uniform_int_distribution<size_t>(301, 3 * 65536)(generator));
     for (size_t length : lengths) {
         SCOPED_TRACE(length);
         std::vector<uint8_t> message(length);
@@ -75,7 +76,8 @@ TEST_P(HardwareEngine, AgreesWithPortableOnRandomHashUnits) {
 }
 
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(HardwareEngine);
-INSTANTIATE_TEST_SUITE_P(Engines, HardwareEngine, ::testing::ValuesIn(availableEngines(false)), EngineParamName());
+INSTANTIATE_TEST_SUITE_P(Engines, HardwareEngine, ::testing::ValuesIn(availableEngines(false)),
+                         EngineParamName());
 
 TEST(DigestEngineSelection, RefusesEnginesThisMachineCannotRun) {
     const DigestEngine before = activeDigestEngine();

@@ -43,7 +43,7 @@ std::vector<uint8_t> sha256InPieces(const std::vector<uint8_t>& message, const s
 }
 
 class DigestPadding : public ::testing::TestWithParam<DigestEngine> {
-protected:
+  protected:
     void SetUp() override { ASSERT_TRUE(scope_.selected()); }
     EngineScope scope_{GetParam()};
 };
@@ -66,7 +66,8 @@ TEST_P(DigestPadding, EveryWaitingCountPadsLikeTheReference) {
 TEST_P(DigestPadding, PiecesThatLeaveTheBlockPartlyFilled) {
     const std::vector<uint8_t> message = randomBytes(1000, 7);
     const std::string expected = hex(referenceSha256(message));
-    const std::vector<std::vector<size_t>> splits = {{1}, {3}, {63}, {64}, {65}, {55, 9}, {0, 17, 0, 200}, {999, 1}};
+    const std::vector<std::vector<size_t>> splits = {{1},     {3}, {63}, {64}, {65}, {55, 9}, {0, 17, 0, 200},
+                                                     {999, 1}};
     for (const std::vector<size_t>& pieces : splits) {
         SCOPED_TRACE(::testing::PrintToString(pieces));
         EXPECT_EQ(hex(sha256InPieces(message, pieces)), expected);
@@ -139,6 +140,7 @@ TEST_P(DigestPadding, ConsecutiveUnitsAreIndependent) {
     EXPECT_EQ(sha256Digests[2], sha256Digests[0]);
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, DigestPadding, ::testing::ValuesIn(availableEngines(true)), EngineParamName());
+INSTANTIATE_TEST_SUITE_P(Engines, DigestPadding, ::testing::ValuesIn(availableEngines(true)),
+                         EngineParamName());
 
 }  // namespace

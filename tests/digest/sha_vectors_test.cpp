@@ -27,7 +27,8 @@ std::vector<Vector> fipsVectors() {
          "84983e441c3bd26ebaae4aa1f95129e5e54670f1",
          "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
         {"896 bits",
-         "abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrstnopqrstu",
+         "abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmno"
+         "pqrstnopqrstu",
          "a49b2446a02c645bf419f995b67091253a04a259",
          "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
         {"one million a", std::string(1000000, 'a'), "34aa973cd4c4daa4f61eeb2bdbad27316534016f",
@@ -35,7 +36,9 @@ std::vector<Vector> fipsVectors() {
     };
 }
 
-const uint8_t* bytesOf(const std::string& text) { return reinterpret_cast<const uint8_t*>(text.data()); }
+const uint8_t* bytesOf(const std::string& text) {
+    return reinterpret_cast<const uint8_t*>(text.data());
+}
 
 class DigestVectors : public ::testing::TestWithParam<DigestEngine> {};
 
@@ -56,7 +59,8 @@ TEST_P(DigestVectors, PublishedExamplesInOnePieceAndInOddPieces) {
         Sha256Context context;
         Sha256Init(&context);
         for (size_t offset = 0; offset < v.message.size(); offset += 37) {
-            Sha256UpdateBytes(&context, bytesOf(v.message) + offset, std::min<size_t>(37, v.message.size() - offset));
+            Sha256UpdateBytes(&context, bytesOf(v.message) + offset,
+                              std::min<size_t>(37, v.message.size() - offset));
         }
         Sha256Final(&context, sha256);
         EXPECT_EQ(hex(sha256, sizeof sha256), v.sha256);
@@ -83,7 +87,8 @@ TEST_P(DigestVectors, ZeroHashUnitThroughTheUnitEntryPoints) {
     EXPECT_EQ(hex(sha256, sizeof sha256), sha256Expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, DigestVectors, ::testing::ValuesIn(availableEngines(true)), EngineParamName());
+INSTANTIATE_TEST_SUITE_P(Engines, DigestVectors, ::testing::ValuesIn(availableEngines(true)),
+                         EngineParamName());
 
 // The oracle of the other tests must itself be right, or they would prove only agreement.
 TEST(ReferenceDigest, ReferenceMatchesPublishedExamples) {
