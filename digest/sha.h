@@ -26,7 +26,7 @@ void Sha256Init(Sha256Context* context);
 void Sha256Update(Sha256Context* context, const uint8_t* data);
 void Sha256Final(Sha256Context* context, uint8_t digest[32]);
 
-// Any length, in any number of pieces; the unit functions above are these with kHashUnitBytes.
+// Any length (SHA-256 in any number of pieces), on the same engines and the same final step.
 void Sha256UpdateBytes(Sha256Context* context, const uint8_t* data, size_t length);
 void Sha256Bytes(const uint8_t* data, size_t length, uint8_t digest[32]);
 void Sha1Bytes(const uint8_t* data, size_t length, uint8_t digest[20]);
