@@ -68,6 +68,11 @@ void put64(uint8_t* p, uint64_t v) {
     put32(p + 4, static_cast<uint32_t>(v >> 32));
 }
 
+// memcpy of an empty vector would pass a null source.
+void copyBytes(uint8_t* dest, const Bytes& from) {
+    if (!from.empty()) std::memcpy(dest, from.data(), from.size());
+}
+
 uint32_t blocksFor(uint64_t bytes) { return static_cast<uint32_t>((bytes + kBlock - 1) / kBlock); }
 
 // Fills in the 16-byte descriptor tag over a descriptor whose body is already written.
@@ -153,7 +158,7 @@ void putDstring(uint8_t* field, size_t size, const std::string& text) {
     Bytes id;
     encodeIdentifier(text, &id);
     if (id.size() > size - 1) id.resize(size - 1);
-    std::memcpy(field, id.data(), id.size());
+    copyBytes(field, id);
     field[size - 1] = static_cast<uint8_t>(id.size());
 }
 
@@ -496,7 +501,7 @@ void Writer::buildEntry(uint8_t* d, const EntryParams& e, uint32_t location) con
         put64(d + 160, e.uniqueId);
         put32(d + 172, static_cast<uint32_t>(e.area.size()));
     }
-    std::memcpy(d + header, e.area.data(), e.area.size());
+    copyBytes(d + header, e.area);
     finishTag(d, e.extended ? kTagEfe : kTagFe, tagVersion(), location, header + e.area.size() - 16);
 }
 
@@ -514,7 +519,7 @@ void Writer::buildDirectory(const Node& n, Bytes* data) const {
             appendLongAd(&icb, kBlock, target->feBlock, metaRef(), static_cast<uint32_t>(uid));
             std::memcpy(f + 20, icb.data(), 16);
         }
-        std::memcpy(f + 38, ident.data(), ident.size());
+        copyBytes(f + 38, ident);
         const uint32_t location = n.embedded ? base : base + static_cast<uint32_t>(at / kBlock);
         finishTag(f, kTagFid, tagVersion(), location, fidLength(ident.size()) - 16);
     };
@@ -570,7 +575,7 @@ bool Writer::buildMeta() {
                 e.adType = kAdEmbedded;
                 e.area = dir;
             } else {
-                std::memcpy(meta_.data() + static_cast<size_t>(n.dirBlock) * kBlock, dir.data(), dir.size());
+                copyBytes(meta_.data() + static_cast<size_t>(n.dirBlock) * kBlock, dir);
                 e.blocksRecorded = blocksFor(dir.size());
                 e.adType = metaLong() ? kAdLong : kAdShort;
                 if (metaLong()) {
@@ -611,7 +616,7 @@ bool Writer::buildMeta() {
                     const uint32_t block = n.aedBlocks[a - 1];
                     uint8_t* d = meta_.data() + static_cast<size_t>(block) * kBlock;
                     put32(d + 20, static_cast<uint32_t>(ads.size()));
-                    std::memcpy(d + 24, ads.data(), ads.size());
+                    copyBytes(d + 24, ads);
                     finishTag(d, kTagAed, tagVersion(), block, 8 + ads.size());
                 }
             }
