@@ -20,6 +20,13 @@ namespace udftest {
 using Bytes = std::vector<uint8_t>;
 constexpr uint32_t kSector = 2048;
 
+// memcpy that accepts an empty source (an empty vector's data() may be null).
+inline void copyBytes(uint8_t* to, const uint8_t* from, size_t count) {
+    if (count != 0) {
+        std::memcpy(to, from, count);
+    }
+}
+
 inline void put16(uint8_t* p, uint16_t v) {
     p[0] = uint8_t(v);
     p[1] = uint8_t(v >> 8);
@@ -145,7 +152,7 @@ inline void writeFileEntry(uint8_t* p, const EntrySpec& spec) {
           spec.adLengthOverride >= 0 ? uint32_t(spec.adLengthOverride) : uint32_t(spec.area.size()));
     // A forged L_EA is recorded as given; the area then has no place inside the block.
     if (uint64_t(base) + spec.eaLength + spec.area.size() <= kSector) {
-        std::memcpy(p + base + spec.eaLength, spec.area.data(), spec.area.size());
+        copyBytes(p + base + spec.eaLength, spec.area.data(), spec.area.size());
     }
 }
 
@@ -154,7 +161,7 @@ inline void writeContinuation(uint8_t* p, const Bytes& descriptors, int64_t adLe
     std::memset(p, 0, kSector);
     writeTag(p, 258);
     put32(p + 20, adLengthOverride >= 0 ? uint32_t(adLengthOverride) : uint32_t(descriptors.size()));
-    std::memcpy(p + 24, descriptors.data(), descriptors.size());
+    copyBytes(p + 24, descriptors.data(), descriptors.size());
 }
 
 inline Bytes name8(const std::string& text) {
@@ -188,7 +195,7 @@ inline Bytes fid(uint8_t characteristics, const Bytes& identifier, const Bytes& 
     std::memcpy(&b[20], icb.data(), 16);
     put32(&b[32], uniqueId);
     put16(&b[36], implementationUse);
-    std::memcpy(&b[38 + implementationUse], identifier.data(), identifier.size());
+    copyBytes(&b[38 + implementationUse], identifier.data(), identifier.size());
     return b;
 }
 
