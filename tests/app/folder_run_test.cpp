@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 
+#include "io/host_file.h"
 #include "tests/support/test_support.h"
 
 using testsupport::maskElapsed;
@@ -168,17 +169,16 @@ TEST(FolderRun, ContentFilePairs) {
 TEST(FolderRun, StreamFolderContents) {
     TempDir dir;
     SampleDisc disc;
-    disc.clips = {{"1.m2ts", 7 * kSampleUnit, 1, 0, true, {}},
-                  {"00002.M2TS", 7 * kSampleUnit, 0, 0, true, {}},
+    disc.clips = {{"00002.M2TS", 7 * kSampleUnit, 0, 0, true, {}},
                   {"00003.fmts", 7 * kSampleUnit, 0, 0, true, {}},
                   {"123456.m2ts", 7 * kSampleUnit, 0, 0, true, {}}};
     testsupport::makeDisc(dir.str(), disc);
     fs::create_directory(dir.path() / "BDMV" / "STREAM" / "00009.m2ts");
     // A root with a trailing separator works like the same root without it.
-    auto r = runTamsel({"-nologo", dir.str() + "/"});
+    auto r = runTamsel({"-nologo", dir.str() + kPathSeparator});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(maskElapsed(r.output), "00002.M2TS content hash match\n1.m2ts content hash match\n" +
-                                         summary("match", 3, 2, "Skipped files     : 1\n"));
+    EXPECT_EQ(maskElapsed(r.output),
+              "00002.M2TS content hash match\n" + summary("match", 2, 1, "Skipped files     : 1\n"));
 
     fs::remove_all(dir.path() / "BDMV");
     r = runTamsel({"-nologo", dir.str()});
@@ -186,12 +186,32 @@ TEST(FolderRun, StreamFolderContents) {
     EXPECT_EQ(maskElapsed(r.output), summary("match", 0, 0, ""));
 }
 
+TEST(FolderRun, ClipNamesShorterThanThePatternAreVerified) {
+    if (testsupport::runningUnderWine()) GTEST_SKIP() << testsupport::kWineShortNameNote;
+    TempDir dir;
+    SampleDisc disc;
+    disc.clips = {{"1.m2ts", 7 * kSampleUnit, 1, 0, true, {}}, {"00002.M2TS", 7 * kSampleUnit, 0, 0, true, {}}};
+    testsupport::makeDisc(dir.str(), disc);
+    auto r = runTamsel({"-nologo", dir.str()});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(maskElapsed(r.output), "00002.M2TS content hash match\n1.m2ts content hash match\n" +
+                                         summary("match", 2, 2, ""));
+}
+
 TEST(FolderRun, LongRootPathsAreComposedWhole) {
     TempDir dir;
     std::string root = dir.str();
-    while (root.size() < 300) root += "/deeper-folder-name";
+    while (root.size() < 300) root += kPathSeparator + std::string("deeper-folder-name");
     SampleDisc disc;
     disc.clips = {{"00001.m2ts", 7 * kSampleUnit, 0, 0, true, {}}};
+    if (kPathSeparator == '\\') {
+        // The ANSI file calls of Windows stop at 260 characters, and the test's own file calls as well, so the
+        // disc cannot be made there; such a root fails like any path that cannot be opened, echoed whole.
+        auto r = runTamsel({"-nologo", root});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.output, "Failed to parse UDF file system in " + root + "!\n");
+        return;
+    }
     testsupport::makeDisc(root, disc);
     auto r = runTamsel({"-nologo", root});
     EXPECT_EQ(r.status, 0);
