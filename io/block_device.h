@@ -23,7 +23,7 @@ constexpr uint8_t kOpRead10 = 0x28;
 
 // Devices are addressed in 2,048-byte blocks; the slot order below is fixed.
 class BlockDevice {
-public:
+  public:
     BlockDevice() = default;
     virtual ~BlockDevice() = default;
     BlockDevice(const BlockDevice&) = delete;

@@ -16,7 +16,9 @@ void writeBe32(uint8_t* p, uint32_t value) {
 
 }  // namespace
 
-bool ImageFile::Open(const char* name) { return file.Open(name, kHostRead); }
+bool ImageFile::Open(const char* name) {
+    return file.Open(name, kHostRead);
+}
 
 bool ImageFile::Close() {
     file.Close();
@@ -29,31 +31,31 @@ bool ImageFile::Execute(DeviceCommand* command, CommandStatus* status) {
     }
     uint8_t* data = static_cast<uint8_t*>(command->dataBuffer);
     switch (command->cdb[0]) {
-    case kOpReadCapacity10: {
-        if (data == nullptr) {
-            return false;
+        case kOpReadCapacity10: {
+            if (data == nullptr) {
+                return false;
+            }
+            // A partial block at the end does not count; an image below one block wraps to 0xFFFFFFFF.
+            uint32_t lastBlock = uint32_t(file.Size() / kBlockSize) - 1;
+            writeBe32(data, lastBlock);
+            writeBe32(data + 4, kBlockSize);
+            return true;
         }
-        // A partial block at the end does not count; an image below one block wraps to 0xFFFFFFFF.
-        uint32_t lastBlock = uint32_t(file.Size() / kBlockSize) - 1;
-        writeBe32(data, lastBlock);
-        writeBe32(data + 4, kBlockSize);
-        return true;
-    }
-    case kOpRead10: {
-        uint32_t block = readBe32(command->cdb + 2);
-        uint32_t count = (uint32_t(command->cdb[7]) << 8) | command->cdb[8];
-        uint32_t bytes = count * kBlockSize;
-        uint32_t got = 0;
-        if (bytes != 0 && data != nullptr) {
-            file.Seek(int64_t(uint64_t(block) * kBlockSize), kSeekBegin);
-            got = file.Read(data, bytes);
+        case kOpRead10: {
+            uint32_t block = readBe32(command->cdb + 2);
+            uint32_t count = (uint32_t(command->cdb[7]) << 8) | command->cdb[8];
+            uint32_t bytes = count * kBlockSize;
+            uint32_t got = 0;
+            if (bytes != 0 && data != nullptr) {
+                file.Seek(int64_t(uint64_t(block) * kBlockSize), kSeekBegin);
+                got = file.Read(data, bytes);
+            }
+            CommandStatus* target = status != nullptr ? status : &lastStatus;
+            target->bytesTransferred = got;
+            target->statusCode = 0;
+            return got == bytes;
         }
-        CommandStatus* target = status != nullptr ? status : &lastStatus;
-        target->bytesTransferred = got;
-        target->statusCode = 0;
-        return got == bytes;
-    }
-    default:
-        return true;
+        default:
+            return true;
     }
 }

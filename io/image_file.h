@@ -5,7 +5,7 @@
 #include "io/host_file.h"
 
 class ImageFile : public BlockDevice {
-public:
+  public:
     static constexpr uint32_t kBlockSize = 2048;
 
     ImageFile() = default;
@@ -18,6 +18,6 @@ public:
     bool SpareQueryC() override { return true; }
     bool Close() override;
 
-private:
+  private:
     HostFile file;
 };

@@ -1,9 +1,10 @@
 // Arena blocks and the growable work buffer, both on the process heap.
 #include "udf/arena.h"
 
-#include "io/heap.h"
-
+#include <cstddef>
 #include <cstring>
+
+#include "io/heap.h"
 
 namespace {
 

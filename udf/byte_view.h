@@ -4,13 +4,17 @@
 #include <cstddef>
 #include <cstdint>
 
-inline uint16_t readLe16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+inline uint16_t readLe16(const uint8_t* p) {
+    return uint16_t(p[0] | (p[1] << 8));
+}
 
 inline uint32_t readLe32(const uint8_t* p) {
     return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 
-inline uint64_t readLe64(const uint8_t* p) { return uint64_t(readLe32(p)) | (uint64_t(readLe32(p + 4)) << 32); }
+inline uint64_t readLe64(const uint8_t* p) {
+    return uint64_t(readLe32(p)) | (uint64_t(readLe32(p + 4)) << 32);
+}
 
 inline uint32_t readBe32(const uint8_t* p) {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
@@ -35,12 +39,18 @@ struct ByteView {
     uint64_t le64(uint64_t offset) const { return has(offset, 8) ? readLe64(data + offset) : 0; }
 
     // The part from offset on, empty when the offset lies past the end.
-    ByteView from(uint64_t offset) const { return offset <= size ? ByteView(data + offset, size - offset) : ByteView(); }
+    ByteView from(uint64_t offset) const {
+        return offset <= size ? ByteView(data + offset, size - offset) : ByteView();
+    }
     ByteView first(uint64_t count) const { return ByteView(data, count < size ? size_t(count) : size); }
 };
 
 constexpr uint32_t kSectorSize = 2048;
 
 // Lengths are counted in 32 bits on disc; rounding them in 64 keeps 0xFFFFFFFF from wrapping to 0.
-inline uint64_t sectorsFor(uint64_t bytes) { return (bytes + kSectorSize - 1) / kSectorSize; }
-inline uint64_t roundToSectors(uint64_t bytes) { return sectorsFor(bytes) * kSectorSize; }
+inline uint64_t sectorsFor(uint64_t bytes) {
+    return (bytes + kSectorSize - 1) / kSectorSize;
+}
+inline uint64_t roundToSectors(uint64_t bytes) {
+    return sectorsFor(bytes) * kSectorSize;
+}

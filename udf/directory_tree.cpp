@@ -1,13 +1,13 @@
 // Directory tree: File Identifier Descriptors into nodes, name conversion, the recursive build and findNode.
 #include "udf/directory_tree.h"
 
+#include <cstring>
+
 #include "io/heap.h"
 #include "udf/arena.h"
 #include "udf/ecma_layout.h"
 #include "udf/file_entry.h"
 #include "udf/sector_io.h"
-
-#include <cstring>
 
 namespace {
 
@@ -20,7 +20,7 @@ constexpr size_t kPathBufferSize = 256;
 // data was parsed already (an entry naming an ancestor, or two entries sharing one directory) stays an
 // empty leaf, so no cycle or shared subtree is walked twice.
 class VisitedSet {
-public:
+  public:
     ~VisitedSet() { heapFree(slots); }
 
     // False when the sector was seen before, or when the set cannot grow.
@@ -45,7 +45,7 @@ public:
         }
     }
 
-private:
+  private:
     static uint32_t hash(uint32_t key) { return key * 2654435761u; }
 
     bool grow() {
@@ -113,7 +113,8 @@ DirectoryNode* makeNode(BuildContext* context, ByteView fid) {
         }
     }
 
-    DirectoryNode* node = static_cast<DirectoryNode*>(volumeAlloc(volume, sizeof(DirectoryNode) + uint64_t(length) + 8));
+    DirectoryNode* node =
+        static_cast<DirectoryNode*>(volumeAlloc(volume, sizeof(DirectoryNode) + uint64_t(length) + 8));
     if (node == nullptr) {
         return nullptr;
     }
@@ -181,7 +182,8 @@ uint64_t readDirectoryData(UdfVolume* volume, ExtentRef* extents, uint32_t count
     return offset;
 }
 
-bool buildLevel(BuildContext* context, ExtentRef* extents, uint32_t count, DirectoryNode* directory, uint32_t depth) {
+bool buildLevel(BuildContext* context, ExtentRef* extents, uint32_t count, DirectoryNode* directory,
+                uint32_t depth) {
     UdfVolume* volume = context->volume;
     if (extents == nullptr || count == 0 || depth > kMaxDirectoryDepth) {
         return true;

@@ -1,10 +1,10 @@
 // DirectoryNode, the tree built once at mount, and the path lookup over it.
 #pragma once
 
+#include <cstdint>
+
 #include "udf/extents.h"
 #include "udf/udf_volume.h"
-
-#include <cstdint>
 
 struct DirectoryNode {
     DirectoryNode* firstChild;
@@ -18,8 +18,8 @@ struct DirectoryNode {
     uint32_t entryLength;
     uint8_t modificationTime[12];
     union {
-        uint64_t size;            // files
-        ExtentRef* dirExtents;    // directories
+        uint64_t size;          // files
+        ExtentRef* dirExtents;  // directories
     };
     uint32_t extentCount;
     uint32_t dataLocation;

@@ -1,9 +1,10 @@
-// Pure decoders of the ECMA-167 structures the reader takes fields from: tags, allocation descriptors, file entries.
+// Pure decoders of the ECMA-167 structures the reader takes fields from: tags, allocation descriptors, file
+// entries.
 #pragma once
 
-#include "udf/byte_view.h"
-
 #include <cstdint>
+
+#include "udf/byte_view.h"
 
 constexpr uint16_t kTagPrimaryVolume = 1;
 constexpr uint16_t kTagImplementationUse = 4;
@@ -25,7 +26,9 @@ constexpr uint32_t kLongAdSize = 16;
 constexpr uint32_t kExtentLengthMask = 0x3FFFFFFF;
 constexpr uint32_t kExtentRecorded = 0;
 constexpr uint32_t kExtentContinuation = 3;
-inline uint32_t extentType(uint32_t lengthField) { return lengthField >> 30; }
+inline uint32_t extentType(uint32_t lengthField) {
+    return lengthField >> 30;
+}
 
 struct ShortAd {
     uint32_t length;  // all 32 bits as recorded
@@ -38,7 +41,9 @@ struct LongAd {
     uint16_t partition;
 };
 
-inline ShortAd decodeShortAd(ByteView view, uint64_t offset) { return {view.le32(offset), view.le32(offset + 4)}; }
+inline ShortAd decodeShortAd(ByteView view, uint64_t offset) {
+    return {view.le32(offset), view.le32(offset + 4)};
+}
 
 inline LongAd decodeLongAd(ByteView view, uint64_t offset) {
     return {view.le32(offset), view.le32(offset + 4), view.le16(offset + 8)};
@@ -46,10 +51,10 @@ inline LongAd decodeLongAd(ByteView view, uint64_t offset) {
 
 // Where a file entry keeps its allocation descriptors; every field is already cut to the block read.
 struct DescriptorArea {
-    uint8_t type;        // ICB tag flags & 7
-    uint32_t offset;     // start of the area from the start of the entry
-    uint32_t length;     // L_AD, cut so that offset + length stays inside the block
-    uint32_t count;      // descriptors (short, long) or data bytes (embedded) inside that length; 0 otherwise
+    uint8_t type;     // ICB tag flags & 7
+    uint32_t offset;  // start of the area from the start of the entry
+    uint32_t length;  // L_AD, cut so that offset + length stays inside the block
+    uint32_t count;   // descriptors (short, long) or data bytes (embedded) inside that length; 0 otherwise
     uint64_t informationLength;
     uint64_t modificationOffset;  // where the 12-byte timestamp lies
 };
@@ -84,10 +89,18 @@ inline bool locateDescriptors(ByteView block, DescriptorArea* area) {
     area->offset = uint32_t(start);
     area->length = uint32_t(length);
     switch (area->type) {
-    case kAdShort: area->count = area->length / kShortAdSize; break;
-    case kAdLong: area->count = area->length / kLongAdSize; break;
-    case kAdEmbedded: area->count = area->length; break;
-    default: area->count = 0; break;
+        case kAdShort:
+            area->count = area->length / kShortAdSize;
+            break;
+        case kAdLong:
+            area->count = area->length / kLongAdSize;
+            break;
+        case kAdEmbedded:
+            area->count = area->length;
+            break;
+        default:
+            area->count = 0;
+            break;
     }
     return true;
 }

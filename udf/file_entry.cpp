@@ -1,13 +1,12 @@
 // File entries: extent reads, the allocation descriptors of a node, continuation areas and run collection.
 #include "udf/file_entry.h"
 
+#include <cstring>
+
+#include "io/heap.h"
 #include "udf/arena.h"
 #include "udf/directory_tree.h"
 #include "udf/sector_io.h"
-
-#include "io/heap.h"
-
-#include <cstring>
 
 namespace {
 
@@ -27,8 +26,8 @@ bool alreadyFollowed(ContinuationGuard* guard, uint32_t sector) {
 
 // Step 5 of reading an entry, shared with continuation areas: recorded extents are appended,
 // continuations followed in place, the other two types skipped.
-bool collectFileExtents(UdfVolume* volume, ByteView area, uint32_t count, bool longForm, HeapArray<FileExtent>* list,
-                        ContinuationGuard* guard) {
+bool collectFileExtents(UdfVolume* volume, ByteView area, uint32_t count, bool longForm,
+                        HeapArray<FileExtent>* list, ContinuationGuard* guard) {
     uint32_t size = longForm ? kLongAdSize : kShortAdSize;
     for (uint32_t i = 0; i < count; ++i) {
         ExtentRef extent = {};
@@ -100,7 +99,8 @@ uint32_t readLongExtent(UdfVolume* volume, const LongAd& longAd, void* destinati
     return readExtent(volume, &extent, destination, capacity);
 }
 
-bool followContinuation(UdfVolume* volume, ExtentRef area, HeapArray<FileExtent>* list, ContinuationGuard* guard) {
+bool followContinuation(UdfVolume* volume, ExtentRef area, HeapArray<FileExtent>* list,
+                        ContinuationGuard* guard) {
     bool longForm = area.kind != kExtentShort;
     ExtentRef probe = area;
     if (alreadyFollowed(guard, mapBlock(volume, &probe))) {
@@ -194,7 +194,8 @@ bool readEntry(UdfVolume* volume, DirectoryNode* node, const LongAd& icb) {
     }
     node->extentCount = list.size();
     if (list.size() != 0) {
-        node->fileExtents = static_cast<FileExtent*>(volumeAlloc(volume, uint64_t(list.size()) * sizeof(FileExtent)));
+        node->fileExtents =
+            static_cast<FileExtent*>(volumeAlloc(volume, uint64_t(list.size()) * sizeof(FileExtent)));
         if (node->fileExtents == nullptr) {
             node->extentCount = 0;
             return false;

@@ -1,12 +1,13 @@
-// File entries and their allocation descriptors: extent lists, continuation areas, extent reads, run collection.
+// File entries and their allocation descriptors: extent lists, continuation areas, extent reads, run
+// collection.
 #pragma once
+
+#include <cstdint>
 
 #include "udf/ecma_layout.h"
 #include "udf/extents.h"
 #include "udf/heap_array.h"
 #include "udf/udf_volume.h"
-
-#include <cstdint>
 
 struct DirectoryNode;
 
@@ -28,7 +29,9 @@ struct ContinuationGuard {
     uint32_t followed[kMaxContinuationAreas];
     uint32_t count;
 };
-bool followContinuation(UdfVolume* volume, ExtentRef area, HeapArray<FileExtent>* list, ContinuationGuard* guard);
+bool followContinuation(UdfVolume* volume, ExtentRef area, HeapArray<FileExtent>* list,
+                        ContinuationGuard* guard);
 
-// Runs of image sectors holding file sectors [first, first + count); fewer sectors when the extents end first.
+// Runs of image sectors holding file sectors [first, first + count); fewer sectors when the extents end
+// first.
 uint32_t collectRuns(const DirectoryNode* node, HeapArray<SectorRun>* runs, uint64_t first, uint32_t count);

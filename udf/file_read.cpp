@@ -1,16 +1,16 @@
 // File data reads: embedded data, the direct way straight into the caller's buffer, and the bounce way.
 #include "udf/file_read.h"
 
+#include <cstring>
+
 #include "io/heap.h"
 #include "udf/file_entry.h"
 #include "udf/sector_io.h"
 
-#include <cstring>
-
 namespace {
 
-bool readEmbedded(UdfVolume* volume, const DirectoryNode* node, uint64_t position, uint8_t* destination, uint32_t n,
-                  uint32_t* bytesRead) {
+bool readEmbedded(UdfVolume* volume, const DirectoryNode* node, uint64_t position, uint8_t* destination,
+                  uint32_t n, uint32_t* bytesRead) {
     uint8_t local[kSectorSize];
     uint32_t wanted = node->size < kSectorSize ? uint32_t(node->size) : kSectorSize;
     uint32_t available = readSectorPart(volume, node->entrySector, node->dataLocation, wanted, local);
@@ -31,8 +31,8 @@ bool readEmbedded(UdfVolume* volume, const DirectoryNode* node, uint64_t positio
 
 }  // namespace
 
-bool readFileRange(UdfVolume* volume, const DirectoryNode* node, uint64_t position, void* destination, uint32_t length,
-                   uint32_t* bytesRead, uint8_t wholeSectors) {
+bool readFileRange(UdfVolume* volume, const DirectoryNode* node, uint64_t position, void* destination,
+                   uint32_t length, uint32_t* bytesRead, uint8_t wholeSectors) {
     *bytesRead = 0;
     if (volume == nullptr || node == nullptr || node->isDirectory || position >= node->size) {
         return false;

@@ -1,15 +1,15 @@
 // Reads of file data from the mounted image: any byte range, or a whole file into a heap buffer.
 #pragma once
 
-#include "udf/directory_tree.h"
-
 #include <cstdint>
+
+#include "udf/directory_tree.h"
 
 // True when at least one byte was read; *bytesRead is always written. With wholeSectors set and a
 // sector-aligned position the last sector is written whole, so the destination must hold the touched
 // sectors in full; otherwise it needs `length` bytes.
-bool readFileRange(UdfVolume* volume, const DirectoryNode* node, uint64_t position, void* destination, uint32_t length,
-                   uint32_t* bytesRead, uint8_t wholeSectors);
+bool readFileRange(UdfVolume* volume, const DirectoryNode* node, uint64_t position, void* destination,
+                   uint32_t length, uint32_t* bytesRead, uint8_t wholeSectors);
 
 // The whole file on the process heap (free it with heapFree), rounded up to whole sectors; null for a
 // directory, an empty file, one above 1 GiB, a refused allocation or a short read.

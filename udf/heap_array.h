@@ -1,16 +1,16 @@
 // HeapArray: a growable array of plain records on the process heap, for lists that live for one call.
 #pragma once
 
-#include "io/heap.h"
-
 #include <cstdint>
 #include <type_traits>
+
+#include "io/heap.h"
 
 template <typename T>
 class HeapArray {
     static_assert(std::is_trivially_copyable<T>::value, "records are moved with realloc");
 
-public:
+  public:
     HeapArray() = default;
     ~HeapArray() { heapFree(items); }
     HeapArray(const HeapArray&) = delete;
@@ -39,7 +39,7 @@ public:
     uint32_t size() const { return count; }
     T& operator[](uint32_t index) { return items[index]; }
 
-private:
+  private:
     T* items = nullptr;
     uint32_t count = 0;
     uint32_t capacity = 0;

@@ -19,11 +19,16 @@ constexpr uint8_t kStateDeciphered = 2;
 
 const PoolCall* callFor(StandardId id) {
     switch (id) {
-    case StandardId::NsrEdition2: return &kNsrEdition2Call;
-    case StandardId::NsrEdition3: return &kNsrEdition3Call;
-    case StandardId::MetadataPartition: return &kMetadataPartitionCall;
-    case StandardId::VirtualPartition: return &kVirtualPartitionCall;
-    case StandardId::SparablePartition: return &kSparablePartitionCall;
+        case StandardId::NsrEdition2:
+            return &kNsrEdition2Call;
+        case StandardId::NsrEdition3:
+            return &kNsrEdition3Call;
+        case StandardId::MetadataPartition:
+            return &kMetadataPartitionCall;
+        case StandardId::VirtualPartition:
+            return &kVirtualPartitionCall;
+        case StandardId::SparablePartition:
+            return &kSparablePartitionCall;
     }
     return nullptr;
 }

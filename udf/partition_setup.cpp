@@ -75,21 +75,24 @@ bool setupVirtualPartition(UdfVolume* volume, PartitionMap* map, uint8_t* workSe
     ByteView descriptors = entry.from(area.offset).first(area.length);
     ExtentRef extent = {};
     switch (area.type) {
-    case kAdShort: {
-        // The default partition of such a volume is this virtual one, still without runs; the VAT
-        // itself lies in the type 1 partition beneath it (checked to be type 1 before this call).
-        ShortAd ad = decodeShortAd(descriptors, 0);
-        extent = {kExtentLong, map->partitionNumber, ad.position, ad.length};
-        break;
-    }
-    case kAdLong: {
-        LongAd ad = decodeLongAd(descriptors, 0);
-        extent = {kExtentLong, ad.partition, ad.block, ad.length};
-        break;
-    }
-    case kAdEmbedded: break;
-    case kAdExtended: return true;
-    default: return false;
+        case kAdShort: {
+            // The default partition of such a volume is this virtual one, still without runs; the VAT
+            // itself lies in the type 1 partition beneath it (checked to be type 1 before this call).
+            ShortAd ad = decodeShortAd(descriptors, 0);
+            extent = {kExtentLong, map->partitionNumber, ad.position, ad.length};
+            break;
+        }
+        case kAdLong: {
+            LongAd ad = decodeLongAd(descriptors, 0);
+            extent = {kExtentLong, ad.partition, ad.block, ad.length};
+            break;
+        }
+        case kAdEmbedded:
+            break;
+        case kAdExtended:
+            return true;
+        default:
+            return false;
     }
 
     const uint8_t* table = descriptors.data;

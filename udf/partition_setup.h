@@ -1,9 +1,9 @@
 // The translation runs of metadata and virtual partitions, built from the metadata file and the VAT.
 #pragma once
 
-#include "udf/udf_volume.h"
-
 #include <cstdint>
+
+#include "udf/udf_volume.h"
 
 // Both take a work buffer of at least one sector (the volume's scratch).
 bool setupMetadataPartition(UdfVolume* volume, PartitionMap* map, uint8_t* workSector);

@@ -1,10 +1,10 @@
 // Sector reads as READ (10) commands, READ CAPACITY (10), the metadata cache and per-kind block mapping.
 #include "udf/sector_io.h"
 
+#include <cstring>
+
 #include "io/block_device.h"
 #include "io/heap.h"
-
-#include <cstring>
 
 namespace {
 
@@ -45,7 +45,8 @@ uint32_t readSectors(UdfVolume* volume, uint32_t firstSector, uint32_t count, vo
         writeBe32(command.cdb + 2, sector);
         command.cdb[7] = uint8_t(n >> 8);
         command.cdb[8] = uint8_t(n);
-        if (!volume->image->Execute(&command, nullptr) || volume->image->lastStatus.bytesTransferred / kSectorSize != n) {
+        if (!volume->image->Execute(&command, nullptr) ||
+            volume->image->lastStatus.bytesTransferred / kSectorSize != n) {
             break;
         }
         sector += n;
@@ -75,8 +76,10 @@ uint32_t readBlocks(UdfVolume* volume, uint32_t firstSector, uint32_t count, voi
         return 0;
     }
     uint64_t last = uint64_t(firstSector) + count - 1;
-    if (volume->metadataCache != nullptr && volume->cacheFirstSector <= firstSector && last <= volume->cacheLastSector) {
-        std::memcpy(buffer, volume->metadataCache + size_t(firstSector - volume->cacheFirstSector) * kSectorSize,
+    if (volume->metadataCache != nullptr && volume->cacheFirstSector <= firstSector &&
+        last <= volume->cacheLastSector) {
+        std::memcpy(buffer,
+                    volume->metadataCache + size_t(firstSector - volume->cacheFirstSector) * kSectorSize,
                     size_t(count) * kSectorSize);
         return count;
     }

@@ -1,11 +1,11 @@
 // Sector reads through the device and the metadata cache, and the mapping of logical blocks to image sectors.
 #pragma once
 
+#include <cstdint>
+
 #include "udf/ecma_layout.h"
 #include "udf/extents.h"
 #include "udf/udf_volume.h"
-
-#include <cstdint>
 
 // One READ (10) moves at most this many sectors.
 constexpr uint32_t kMaxSectorsPerCommand = 32;

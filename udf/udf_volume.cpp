@@ -1,6 +1,9 @@
 // The volume's construction, open, mount sequence, volume recognition and destruction.
 #include "udf/udf_volume.h"
 
+#include <cstddef>
+#include <new>
+
 #include "io/heap.h"
 #include "io/image_file.h"
 #include "udf/arena.h"
@@ -9,8 +12,6 @@
 #include "udf/identifier_pool.h"
 #include "udf/sector_io.h"
 #include "udf/volume_descriptors.h"
-
-#include <new>
 
 namespace {
 

@@ -47,7 +47,8 @@ bool readLogicalVolume(UdfVolume* volume, ByteView descriptor, SequenceState* st
     if (count > (kSectorSize - kPartitionMapsOffset) / 2) {
         return false;
     }
-    PartitionMap* maps = static_cast<PartitionMap*>(volumeAlloc(volume, uint64_t(count) * sizeof(PartitionMap)));
+    PartitionMap* maps =
+        static_cast<PartitionMap*>(volumeAlloc(volume, uint64_t(count) * sizeof(PartitionMap)));
     if (maps == nullptr) {
         return false;
     }
@@ -89,7 +90,8 @@ bool walkSequence(UdfVolume* volume, uint32_t location, uint32_t sectorCount, Se
             // A command that came back short tells only that it failed; the sectors before the fault
             // are fetched one by one so the walk can still use them.
             while (available < kSequenceReadSectors &&
-                   readSectors(volume, location + j + available, 1, buffer + size_t(available) * kSectorSize) == 1) {
+                   readSectors(volume, location + j + available, 1,
+                               buffer + size_t(available) * kSectorSize) == 1) {
                 ++available;
             }
             if (available == 0) {
@@ -102,25 +104,25 @@ bool walkSequence(UdfVolume* volume, uint32_t location, uint32_t sectorCount, Se
         }
         ByteView descriptor(buffer + size_t(slot) * kSectorSize, kSectorSize);
         switch (descriptor.le16(0)) {
-        case kTagPrimaryVolume:
-        case kTagImplementationUse:
-        case kTagUnallocatedSpace:
-            break;
-        case kTagPartition:
-            // Two slots; a third partition descriptor is ignored.
-            if (state->partitionCount < 2) {
-                volume->partitions[state->partitionCount].number = descriptor.le16(22);
-                volume->partitions[state->partitionCount].start = descriptor.le32(188);
-                ++state->partitionCount;
-            }
-            break;
-        case kTagLogicalVolume:
-            if (!readLogicalVolume(volume, descriptor, state)) {
-                return false;
-            }
-            break;
-        default:
-            return true;
+            case kTagPrimaryVolume:
+            case kTagImplementationUse:
+            case kTagUnallocatedSpace:
+                break;
+            case kTagPartition:
+                // Two slots; a third partition descriptor is ignored.
+                if (state->partitionCount < 2) {
+                    volume->partitions[state->partitionCount].number = descriptor.le16(22);
+                    volume->partitions[state->partitionCount].start = descriptor.le32(188);
+                    ++state->partitionCount;
+                }
+                break;
+            case kTagLogicalVolume:
+                if (!readLogicalVolume(volume, descriptor, state)) {
+                    return false;
+                }
+                break;
+            default:
+                return true;
         }
     }
     return true;
@@ -144,10 +146,12 @@ bool linkAndSetUp(UdfVolume* volume, uint32_t partitionCount) {
         if (map.partitionNumber >= volume->mapCount || volume->maps[map.partitionNumber].mapType != 1) {
             return false;
         }
-        if (map.kind == PartitionKind::Metadata && !setupMetadataPartition(volume, &map, volume->scratch->data)) {
+        if (map.kind == PartitionKind::Metadata &&
+            !setupMetadataPartition(volume, &map, volume->scratch->data)) {
             return false;
         }
-        if (map.kind == PartitionKind::Virtual && !setupVirtualPartition(volume, &map, volume->scratch->data)) {
+        if (map.kind == PartitionKind::Virtual &&
+            !setupVirtualPartition(volume, &map, volume->scratch->data)) {
             return false;
         }
     }
@@ -200,22 +204,22 @@ bool readVolumeDescriptors(UdfVolume* volume, ExtentRef* rootExtent, uint32_t* r
     }
     ByteView descriptors = entry.from(area.offset);
     switch (area.type) {
-    case kAdShort: {
-        ShortAd ad = decodeShortAd(descriptors, 0);
-        *rootExtent = {kExtentLong, volume->defaultPartition, ad.position, ad.length};
-        return true;
-    }
-    case kAdLong: {
-        LongAd ad = decodeLongAd(descriptors, 0);
-        *rootExtent = {kExtentLong, ad.partition, ad.block, ad.length};
-        return true;
-    }
-    case kAdEmbedded:
-        *rootExtent = {kExtentEmbedded, uint16_t(area.offset), *rootEntrySector, area.length};
-        return true;
-    case kAdExtended:
-        return true;
-    default:
-        return false;
+        case kAdShort: {
+            ShortAd ad = decodeShortAd(descriptors, 0);
+            *rootExtent = {kExtentLong, volume->defaultPartition, ad.position, ad.length};
+            return true;
+        }
+        case kAdLong: {
+            LongAd ad = decodeLongAd(descriptors, 0);
+            *rootExtent = {kExtentLong, ad.partition, ad.block, ad.length};
+            return true;
+        }
+        case kAdEmbedded:
+            *rootExtent = {kExtentEmbedded, uint16_t(area.offset), *rootEntrySector, area.length};
+            return true;
+        case kAdExtended:
+            return true;
+        default:
+            return false;
     }
 }

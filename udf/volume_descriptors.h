@@ -1,10 +1,10 @@
 // The anchor, the main volume descriptor sequence, the partition maps and the file set descriptor.
 #pragma once
 
+#include <cstdint>
+
 #include "udf/extents.h"
 #include "udf/udf_volume.h"
-
-#include <cstdint>
 
 constexpr uint32_t kAnchorSector = 256;
 // Descriptors of the sequence read with one command.

@@ -16,7 +16,12 @@ TEST(Arena, BlockSizeIsClampedFromTheRequest) {
     const struct {
         uint32_t request;
         uint32_t blockSize;
-    } cases[] = {{0, 4096}, {100, 1024}, {1023, 1024}, {1024, 1024}, {0x100000, 0x100000}, {0x4000000, 0x4000000},
+    } cases[] = {{0, 4096},
+                 {100, 1024},
+                 {1023, 1024},
+                 {1024, 1024},
+                 {0x100000, 0x100000},
+                 {0x4000000, 0x4000000},
                  {0x4000001, 0x4000000}};
     for (const auto& c : cases) {
         ArenaPtr arena(createArena(c.request));

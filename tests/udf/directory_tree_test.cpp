@@ -1,8 +1,9 @@
-// The tree built at mount and findNode: order, deleted and hidden entries, names, separators, cycles and bounds.
+// The tree built at mount and findNode: order, deleted and hidden entries, names, separators, cycles and
+// bounds.
+#include <gtest/gtest.h>
+
 #include "image_builder.h"
 #include "udf/file_read.h"
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -49,12 +50,16 @@ struct TreeDisc {
         volume = mountBytes(b.finish(root), &mounted);
         EXPECT_TRUE(mounted);
     }
-    DirectoryNode* find(const char* path, DirectoryNode* start = nullptr) { return findNode(volume.get(), start, path); }
+    DirectoryNode* find(const char* path, DirectoryNode* start = nullptr) {
+        return findNode(volume.get(), start, path);
+    }
 };
 
 TEST(DirectoryTree, ChildrenKeepDiscOrderWithoutDeletedEntries) {
     TreeDisc disc;
-    std::string expected = "AACS,BDMV,hidden.txt,dup,dup,caf\xe9,caf\xc3\xa9\xe2\x82\xac,x\xf0\x9f\x98\x80,caf\xe9,,nofe,nodata,sub";
+    std::string expected =
+        "AACS,BDMV,hidden.txt,dup,dup,caf\xe9,caf\xc3\xa9\xe2\x82\xac,x\xf0\x9f\x98\x80,caf\xe9,,nofe,nodata,"
+        "sub";
     EXPECT_EQ(childNames(disc.volume->root), expected);
     for (DirectoryNode* c = disc.volume->root->firstChild; c != nullptr; c = c->nextSibling) {
         EXPECT_EQ(c->parent, disc.volume->root);
@@ -74,12 +79,22 @@ TEST(DirectoryTree, LookupNormalisesSeparatorsButNotCase) {
         const char* path;
         DirectoryNode* expected;
     } cases[] = {
-        {"AACS/", aacs},       {"/AACS", aacs},          {"\\AACS\\", aacs},          {"//AACS//", aacs},
-        {"BDMV/STREAM/", stream}, {"BDMV\\STREAM", stream}, {"/BDMV//\\STREAM\\/", stream},
-        {"aacs/", nullptr},    {"Aacs", nullptr},        {"BDMV/stream/", nullptr},
+        {"AACS/", aacs},
+        {"/AACS", aacs},
+        {"\\AACS\\", aacs},
+        {"//AACS//", aacs},
+        {"BDMV/STREAM/", stream},
+        {"BDMV\\STREAM", stream},
+        {"/BDMV//\\STREAM\\/", stream},
+        {"aacs/", nullptr},
+        {"Aacs", nullptr},
+        {"BDMV/stream/", nullptr},
         {"AACS/Content000.cer/x", nullptr},  // a path that goes on below a file
-        {".", nullptr},        {"..", nullptr},          {"AACS/..", nullptr},
-        {"gone.txt", nullptr}, {"nosuch", nullptr},
+        {".", nullptr},
+        {"..", nullptr},
+        {"AACS/..", nullptr},
+        {"gone.txt", nullptr},
+        {"nosuch", nullptr},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(disc.find(c.path), c.expected) << c.path;
@@ -153,7 +168,8 @@ TEST(DirectoryTree, DirectoriesNamingAnAncestorAreStopped) {
     // The root's entry block is known ahead: directory() allocates its data then its entry.
     uint32_t rootEntry = b.nextData + 2 + 1;
     uint32_t loop = b.directory({b.child("up", rootEntry, true), b.child("again", rootEntry, true)});
-    uint32_t root = b.directory({b.child("loop", loop, true), b.child("self", rootEntry, true), b.child("f", file)});
+    uint32_t root =
+        b.directory({b.child("loop", loop, true), b.child("self", rootEntry, true), b.child("f", file)});
     ASSERT_EQ(root, rootEntry);
     bool mounted = false;
     auto volume = mountBytes(b.finish(root), &mounted);

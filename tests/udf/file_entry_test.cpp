@@ -1,9 +1,10 @@
 // File entries: short, long and embedded descriptors, extent types, continuation areas and cut-short areas.
-#include "image_builder.h"
 #include "udf/file_entry.h"
-#include "udf/file_read.h"
 
 #include <gtest/gtest.h>
+
+#include "image_builder.h"
+#include "udf/file_read.h"
 
 namespace {
 
@@ -30,7 +31,9 @@ struct EntryDisc {
         EXPECT_TRUE(mounted);
         return mounted ? volume->root : nullptr;
     }
-    DirectoryNode* node(size_t i) { return findNode(volume.get(), nullptr, ("f" + std::to_string(i)).c_str()); }
+    DirectoryNode* node(size_t i) {
+        return findNode(volume.get(), nullptr, ("f" + std::to_string(i)).c_str());
+    }
     Bytes whole(size_t i) {
         uint32_t size = 0;
         uint8_t* data = readWholeFile(volume.get(), node(i), &size);
@@ -227,7 +230,8 @@ TEST(DirectoryEntries, DirectoryExtentsKeepAllBitsButTypedOnesAreNotRead) {
     uint32_t huge = b.entry(spec);
     spec.area = {};
     uint32_t empty = b.entry(spec);  // L_AD 0: one record from where the first descriptor would be
-    uint32_t root = b.directory({b.child("typed", typed, true), b.child("huge", huge, true), b.child("empty", empty, true)});
+    uint32_t root = b.directory(
+        {b.child("typed", typed, true), b.child("huge", huge, true), b.child("empty", empty, true)});
     bool mounted = false;
     MemoryDevice* device = nullptr;
     auto volume = mountBytes(b.finish(root), &mounted, &device);

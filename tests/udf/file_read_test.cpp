@@ -1,8 +1,9 @@
 // readFileRange at the edge positions and both copy ways, and readWholeFile.
-#include "image_builder.h"
 #include "udf/file_read.h"
 
 #include <gtest/gtest.h>
+
+#include "image_builder.h"
 
 namespace {
 
@@ -11,7 +12,7 @@ using namespace udftest;
 constexpr uint32_t kUnit = 0x30000;
 
 struct ReadDisc {
-    Bytes big = pattern(3 * kUnit + 1000, 11);      // contiguous: three whole units and a tail
+    Bytes big = pattern(3 * kUnit + 1000, 11);               // contiguous: three whole units and a tail
     Bytes a = pattern(3 * 2048, 21), b = pattern(2500, 31);  // two extents apart
     Bytes embedded = pattern(300, 41);
     std::unique_ptr<UdfVolume> volume;
@@ -41,9 +42,10 @@ struct ReadDisc {
         uint32_t empty = d.file({});
         uint32_t small = d.file(pattern(1000, 51));
         uint32_t dir = d.directory({});
-        uint32_t root = d.directory({d.child("big", bigEntry), d.child("split", splitEntry), d.child("emb", embeddedEntry),
-                                     d.child("overlong", overlong), d.child("truncated", truncated),
-                                     d.child("empty", empty), d.child("small", small), d.child("dir", dir, true)});
+        uint32_t root = d.directory({d.child("big", bigEntry), d.child("split", splitEntry),
+                                     d.child("emb", embeddedEntry), d.child("overlong", overlong),
+                                     d.child("truncated", truncated), d.child("empty", empty),
+                                     d.child("small", small), d.child("dir", dir, true)});
         bool mounted = false;
         volume = mountBytes(d.finish(root), &mounted, &device);
         EXPECT_TRUE(mounted);
@@ -57,7 +59,8 @@ TEST(FileRead, AlignedUnitGoesStraightIntoTheCallerBufferInThreeCommands) {
     for (uint32_t i = 0; i < 3; ++i) {
         disc.device->reads.clear();
         uint32_t got = 0;
-        ASSERT_TRUE(readFileRange(disc.volume.get(), disc.node("big"), uint64_t(i) * kUnit, unit.data(), kUnit, &got, 0));
+        ASSERT_TRUE(readFileRange(disc.volume.get(), disc.node("big"), uint64_t(i) * kUnit, unit.data(),
+                                  kUnit, &got, 0));
         EXPECT_EQ(got, kUnit);
         ASSERT_EQ(disc.device->reads.size(), 3u);
         for (uint32_t c = 0; c < 3; ++c) {
@@ -82,7 +85,8 @@ TEST(FileRead, TailOfAClipGoesThroughTheBounceBufferUnlessWholeSectorsAreAllowed
     EXPECT_EQ(unit[2048], 0xCC);
     // At the end exactly: nothing, and false, so a clip of whole units ends cleanly.
     got = 99;
-    EXPECT_FALSE(readFileRange(disc.volume.get(), disc.node("big"), disc.big.size(), unit.data(), kUnit, &got, 0));
+    EXPECT_FALSE(
+        readFileRange(disc.volume.get(), disc.node("big"), disc.big.size(), unit.data(), kUnit, &got, 0));
     EXPECT_EQ(got, 0u);
     EXPECT_FALSE(readFileRange(disc.volume.get(), disc.node("big"), UINT64_MAX, unit.data(), kUnit, &got, 0));
 }
@@ -94,9 +98,9 @@ TEST(FileRead, UnalignedRangesCopyTheRightBytes) {
         uint64_t position;
         uint32_t length;
     } cases[] = {
-        {"big", 100, 10},           // one sector, bytes 100 to 109
-        {"big", 2048 + 100, 5000},  // 1948 bytes of the first sector, one whole, then a tail
-        {"big", 2047, 2},           // across a sector boundary
+        {"big", 100, 10},               // one sector, bytes 100 to 109
+        {"big", 2048 + 100, 5000},      // 1948 bytes of the first sector, one whole, then a tail
+        {"big", 2047, 2},               // across a sector boundary
         {"split", 0, 3 * 2048 + 2500},  // both extents, in file order
         {"split", 3 * 2048 - 10, 30},   // the last bytes of one extent and the first of the next
         {"split", 4 * 2048, 100},       // inside the second extent only

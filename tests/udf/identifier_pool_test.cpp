@@ -24,11 +24,16 @@ namespace {
 // Built from pieces so that the test itself holds no whole identifier either.
 std::string plain(StandardId id) {
     switch (id) {
-    case StandardId::NsrEdition2: return std::string("NSR") + "02";
-    case StandardId::NsrEdition3: return std::string("NSR") + "03";
-    case StandardId::MetadataPartition: return std::string("*UDF ") + "Metadata Partition";
-    case StandardId::VirtualPartition: return std::string("*UDF ") + "Virtual Partition";
-    case StandardId::SparablePartition: return std::string("*UDF ") + "Sparable Partition";
+        case StandardId::NsrEdition2:
+            return std::string("NSR") + "02";
+        case StandardId::NsrEdition3:
+            return std::string("NSR") + "03";
+        case StandardId::MetadataPartition:
+            return std::string("*UDF ") + "Metadata Partition";
+        case StandardId::VirtualPartition:
+            return std::string("*UDF ") + "Virtual Partition";
+        case StandardId::SparablePartition:
+            return std::string("*UDF ") + "Sparable Partition";
     }
     return {};
 }
@@ -79,7 +84,8 @@ TEST(IdentifierPool, DeciphersEachIdentifierOverItsWidthOnceAndInPlace) {
 TEST(IdentifierPool, AtRestPoolHoldsNoPlainTextAndBadCallsAreRefused) {
     // The generated data once more, as it is before anything deciphers it.
     for (StandardId id : kAll) {
-        std::vector<uint8_t> atRest(std::begin(generated::identifierPool), std::end(generated::identifierPool));
+        std::vector<uint8_t> atRest(std::begin(generated::identifierPool),
+                                    std::end(generated::identifierPool));
         EXPECT_FALSE(contains(atRest, plain(id).substr(0, 4)));
     }
     const generated::PoolCall* calls[] = {&generated::kNsrEdition2Call, &generated::kNsrEdition3Call,
@@ -95,7 +101,8 @@ TEST(IdentifierPool, AtRestPoolHoldsNoPlainTextAndBadCallsAreRefused) {
         // Offsets or lengths that reach past the pool.
         EXPECT_EQ(decipherPoolString(call->first ^ 0x10000, call->second, call->third), nullptr);
         EXPECT_EQ(decipherPoolString(call->first, call->second, call->third ^ 0x1000), nullptr);
-        EXPECT_EQ(decipherPoolString(0xFFFFFFFE ^ call->second ^ generated::kPoolConstantA, call->second, call->third),
+        EXPECT_EQ(decipherPoolString(0xFFFFFFFE ^ call->second ^ generated::kPoolConstantA, call->second,
+                                     call->third),
                   nullptr);
     }
     EXPECT_FALSE(matchesIdentifier(nullptr, StandardId::NsrEdition3));

@@ -1,19 +1,18 @@
 // A compact builder of small UDF images in memory: raw descriptors, and whole volumes of each partition kind.
 #pragma once
 
-#include "io/heap.h"
-#include "udf/arena.h"
-#include "udf/directory_tree.h"
-#include "udf/udf_volume.h"
-
-#include "memory_device.h"
-
 #include <cstdint>
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "io/heap.h"
+#include "memory_device.h"
+#include "udf/arena.h"
+#include "udf/directory_tree.h"
+#include "udf/udf_volume.h"
 
 namespace udftest {
 
@@ -73,7 +72,9 @@ struct Image {
     uint32_t sectors() const { return uint32_t(bytes.size() / kSector); }
 };
 
-inline void writeTag(uint8_t* p, uint16_t tag) { put16(p, tag); }
+inline void writeTag(uint8_t* p, uint16_t tag) {
+    put16(p, tag);
+}
 
 // Volume structure descriptors at 16 on: each identifier with Structure Version 1.
 inline void writeRecognition(Image& image, const std::vector<std::string>& identifiers, uint8_t version = 1) {
@@ -117,8 +118,8 @@ inline Bytes type2Map(const std::string& identifier, uint16_t number, uint32_t m
     return m;
 }
 
-inline void writeLogicalVolume(Image& image, uint32_t sector, const Bytes& fileSetLongAd, const std::vector<Bytes>& maps,
-                               int32_t mapCountOverride = -1) {
+inline void writeLogicalVolume(Image& image, uint32_t sector, const Bytes& fileSetLongAd,
+                               const std::vector<Bytes>& maps, int32_t mapCountOverride = -1) {
     uint8_t* p = image.at(sector);
     writeTag(p, 6);
     std::memcpy(p + 248, fileSetLongAd.data(), 16);
@@ -134,7 +135,7 @@ struct EntrySpec {
     bool extended = false;
     uint8_t adType = 0;  // 0 short, 1 long, 2 extended, 3 embedded
     uint64_t informationLength = 0;
-    Bytes area;            // the allocation descriptors, or the embedded data
+    Bytes area;             // the allocation descriptors, or the embedded data
     uint32_t eaLength = 0;  // extended attribute bytes placed before the area
     int64_t adLengthOverride = -1;
     uint8_t timeMark = 0x5A;  // fills the modification timestamp
@@ -204,7 +205,7 @@ enum class Layout { Physical, Metadata, MetadataTwoExtents, Virtual, VirtualLong
 // A whole volume. File entries and directories go to "meta" blocks (the physical partition, the
 // metadata file or the virtual partition, as the layout has it); file data to physical blocks.
 class DiscBuilder {
-public:
+  public:
     static constexpr uint32_t kPartitionStart = 300;
     static constexpr uint32_t kMetadataFileEntry = 50;
     static constexpr uint32_t kMetadataExtentA = 100;
@@ -300,7 +301,8 @@ public:
         return entry(spec);
     }
     Bytes icb(uint32_t block, uint32_t length = kSector) const { return longAd(length, block, metaRef); }
-    Bytes child(const std::string& name, uint32_t block, bool isDirectory = false, uint32_t uniqueId = 0) const {
+    Bytes child(const std::string& name, uint32_t block, bool isDirectory = false,
+                uint32_t uniqueId = 0) const {
         return fid(isDirectory ? kFidDirectory : 0, name8(name), icb(block), uniqueId);
     }
 
@@ -337,7 +339,7 @@ public:
     std::vector<uint32_t> vat;
     uint32_t vatHeaderLength = 152;
 
-private:
+  private:
     void writeMetadataFile() {
         EntrySpec spec;
         spec.adType = 0;
@@ -383,7 +385,8 @@ inline MemoryDevice* attach(UdfVolume& volume, const Bytes& bytes) {
     return device;
 }
 
-inline std::unique_ptr<UdfVolume> mountBytes(const Bytes& bytes, bool* mounted, MemoryDevice** device = nullptr) {
+inline std::unique_ptr<UdfVolume> mountBytes(const Bytes& bytes, bool* mounted,
+                                             MemoryDevice** device = nullptr) {
     std::unique_ptr<UdfVolume> volume(new UdfVolume());
     MemoryDevice* memory = new MemoryDevice(bytes);
     if (device != nullptr) {

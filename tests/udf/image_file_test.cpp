@@ -1,13 +1,14 @@
-// ImageFile on real files: READ CAPACITY (10) at edge sizes, READ (10) past the end, count 0, offsets above 4 GiB.
+// ImageFile on real files: READ CAPACITY (10) at edge sizes, READ (10) past the end, count 0, offsets above 4
+// GiB.
 #include "io/image_file.h"
-
-#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -49,7 +50,8 @@ TEST(ImageFile, ReadCapacityCountsWholeBlocksOnly) {
         uint8_t data[8] = {};
         DeviceCommand cmd = command(kOpReadCapacity10, data);
         ASSERT_TRUE(image.Execute(&cmd, nullptr));
-        uint32_t last = (uint32_t(data[0]) << 24) | (uint32_t(data[1]) << 16) | (uint32_t(data[2]) << 8) | data[3];
+        uint32_t last =
+            (uint32_t(data[0]) << 24) | (uint32_t(data[1]) << 16) | (uint32_t(data[2]) << 8) | data[3];
         EXPECT_EQ(last, c.lastBlock) << "size " << c.size;
         EXPECT_EQ(data[4], 0);
         EXPECT_EQ(data[5], 0);
@@ -140,7 +142,8 @@ TEST(ImageFile, BlockBeyondFourGibibytesIsReadFromTheRightOffset) {
     uint8_t capacity[8] = {};
     DeviceCommand cap = command(kOpReadCapacity10, capacity);
     ASSERT_TRUE(image.Execute(&cap, nullptr));
-    EXPECT_EQ((uint32_t(capacity[0]) << 24) | (uint32_t(capacity[1]) << 16) | (uint32_t(capacity[2]) << 8) | capacity[3],
+    EXPECT_EQ((uint32_t(capacity[0]) << 24) | (uint32_t(capacity[1]) << 16) | (uint32_t(capacity[2]) << 8) |
+                  capacity[3],
               block);
 }
 

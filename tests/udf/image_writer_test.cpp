@@ -1,15 +1,15 @@
-// Whole images from the sample-disc maker's UDF writer, mounted from real files and compared with their folder.
-#include "tests/support/test_support.h"
-#include "tools/udf_image_writer.h"
-#include "udf/file_read.h"
-#include "udf/udf_volume.h"
-
-#include "image_builder.h"
-
+// Whole images from the sample-disc maker's UDF writer, mounted from real files and compared with their
+// folder.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <map>
+
+#include "image_builder.h"
+#include "tests/support/test_support.h"
+#include "tools/udf_image_writer.h"
+#include "udf/file_read.h"
+#include "udf/udf_volume.h"
 
 namespace {
 
@@ -49,7 +49,8 @@ std::string readerName(const std::string& utf8) {
     return latin;
 }
 
-void compareTree(UdfVolume* volume, const DirectoryNode* directory, const fs::path& folder, std::string* trail) {
+void compareTree(UdfVolume* volume, const DirectoryNode* directory, const fs::path& folder,
+                 std::string* trail) {
     std::map<std::string, const DirectoryNode*> children;
     for (const DirectoryNode* c = directory->firstChild; c != nullptr; c = c->nextSibling) {
         EXPECT_TRUE(children.emplace(c->name, c).second) << "twice: " << c->name;
@@ -109,18 +110,43 @@ TEST(ImageWriterImages, EveryLayoutAndOptionMountsAndMatchesItsFolder) {
         bool cached;
     } cases[] = {
         {"metadata 2.50", options(UdfLayout::Metadata250, [](UdfImageOptions&) {}), true},
-        {"metadata in two extents", options(UdfLayout::Metadata250, [](UdfImageOptions& o) { o.metadataTwoExtents = true; }), false},
-        {"extended entries", options(UdfLayout::Metadata250, [](UdfImageOptions& o) { o.extendedFileEntries = true; }), true},
-        {"long descriptors", options(UdfLayout::Metadata250, [](UdfImageOptions& o) { o.longAllocationDescriptors = true; }), true},
-        {"embedded", options(UdfLayout::Metadata250, [](UdfImageOptions& o) { o.embedSmallFiles = true; }), true},
-        {"continuation", options(UdfLayout::Metadata250, [](UdfImageOptions& o) { o.continuationArea = true; o.maxExtentBytes = 8192; }), true},
-        {"deleted entries", options(UdfLayout::Metadata250, [](UdfImageOptions& o) { o.addDeletedEntries = true; }), true},
+        {"metadata in two extents",
+         options(UdfLayout::Metadata250, [](UdfImageOptions& o) { o.metadataTwoExtents = true; }), false},
+        {"extended entries",
+         options(UdfLayout::Metadata250, [](UdfImageOptions& o) { o.extendedFileEntries = true; }), true},
+        {"long descriptors",
+         options(UdfLayout::Metadata250, [](UdfImageOptions& o) { o.longAllocationDescriptors = true; }),
+         true},
+        {"embedded", options(UdfLayout::Metadata250, [](UdfImageOptions& o) { o.embedSmallFiles = true; }),
+         true},
+        {"continuation",
+         options(UdfLayout::Metadata250,
+                 [](UdfImageOptions& o) {
+                     o.continuationArea = true;
+                     o.maxExtentBytes = 8192;
+                 }),
+         true},
+        {"deleted entries",
+         options(UdfLayout::Metadata250, [](UdfImageOptions& o) { o.addDeletedEntries = true; }), true},
         {"physical 1.02", options(UdfLayout::Physical102, [](UdfImageOptions&) {}), false},
-        {"physical, everything", options(UdfLayout::Physical102, [](UdfImageOptions& o) {
-             o.extendedFileEntries = true; o.embedSmallFiles = true; o.continuationArea = true;
-             o.maxExtentBytes = 4096; o.addDeletedEntries = true; }), false},
+        {"physical, everything",
+         options(UdfLayout::Physical102,
+                 [](UdfImageOptions& o) {
+                     o.extendedFileEntries = true;
+                     o.embedSmallFiles = true;
+                     o.continuationArea = true;
+                     o.maxExtentBytes = 4096;
+                     o.addDeletedEntries = true;
+                 }),
+         false},
         {"virtual 2.01", options(UdfLayout::Virtual201, [](UdfImageOptions&) {}), false},
-        {"virtual, long descriptors", options(UdfLayout::Virtual201, [](UdfImageOptions& o) { o.longAllocationDescriptors = true; o.embedSmallFiles = true; }), false},
+        {"virtual, long descriptors",
+         options(UdfLayout::Virtual201,
+                 [](UdfImageOptions& o) {
+                     o.longAllocationDescriptors = true;
+                     o.embedSmallFiles = true;
+                 }),
+         false},
     };
     std::string reference;
     for (const auto& c : cases) {

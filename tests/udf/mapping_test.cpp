@@ -1,10 +1,10 @@
 // Block mapping per partition kind, with the numeric examples of each kind, and the metadata cache.
+#include <gtest/gtest.h>
+
 #include "image_builder.h"
 #include "udf/file_entry.h"
 #include "udf/partition_setup.h"
 #include "udf/sector_io.h"
-
-#include <gtest/gtest.h>
 
 namespace {
 

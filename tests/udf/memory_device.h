@@ -1,11 +1,12 @@
-// MemoryDevice: an in-memory BlockDevice for the reader's tests that can fail or come back short from a chosen sector.
+// MemoryDevice: an in-memory BlockDevice for the reader's tests that can fail or come back short from a
+// chosen sector.
 #pragma once
-
-#include "io/block_device.h"
 
 #include <cstdint>
 #include <cstring>
 #include <vector>
+
+#include "io/block_device.h"
 
 struct ReadCommand {
     uint32_t sector;
@@ -14,7 +15,7 @@ struct ReadCommand {
 };
 
 class MemoryDevice : public BlockDevice {
-public:
+  public:
     enum class Fault { None, Fail, Short };
 
     explicit MemoryDevice(std::vector<uint8_t> image) : bytes(std::move(image)) {}
@@ -29,8 +30,8 @@ public:
         uint8_t* data = static_cast<uint8_t*>(command->dataBuffer);
         if (command->cdb[0] == kOpReadCapacity10) {
             uint32_t last = uint32_t(bytes.size() / 2048) - 1;
-            const uint8_t answer[8] = {uint8_t(last >> 24), uint8_t(last >> 16), uint8_t(last >> 8), uint8_t(last),
-                                       0, 0, 8, 0};
+            const uint8_t answer[8] = {
+                uint8_t(last >> 24), uint8_t(last >> 16), uint8_t(last >> 8), uint8_t(last), 0, 0, 8, 0};
             std::memcpy(data, answer, 8);
             ++capacityQueries;
             return true;

@@ -1,9 +1,10 @@
-// Each partition kind mounting or being refused, and the descriptor-sequence cases that must not mislead the mount.
+// Each partition kind mounting or being refused, and the descriptor-sequence cases that must not mislead the
+// mount.
+#include <gtest/gtest.h>
+
 #include "image_builder.h"
 #include "udf/file_read.h"
 #include "udf/sector_io.h"
-
-#include <gtest/gtest.h>
 
 namespace {
 

@@ -1,8 +1,9 @@
-// Volume recognition at sectors 16 to 25: NSR descriptors of either edition, the version-0 stop, short images.
+// Volume recognition at sectors 16 to 25: NSR descriptors of either edition, the version-0 stop, short
+// images.
+#include <gtest/gtest.h>
+
 #include "image_builder.h"
 #include "udf/udf_volume.h"
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -20,7 +21,8 @@ TEST(Recognition, NsrDescriptorsSetTheirEditionFlags) {
         {{"BEA01", "NSR02", "NSR03", "TEA01"}, true, kNsrEdition2 | kNsrEdition3},
         {{"CD001", "BEA01", "TEA01"}, false, 0},
         {{"BEA01", "NSR04", "TEA01"}, false, 0},
-        {{"CD001", "CD001", "CD001", "CD001", "CD001", "CD001", "CD001", "CD001", "CD001", "NSR03"}, true,
+        {{"CD001", "CD001", "CD001", "CD001", "CD001", "CD001", "CD001", "CD001", "CD001", "NSR03"},
+         true,
          kNsrEdition3},  // the tenth descriptor is still looked at
     };
     for (const auto& c : cases) {
@@ -28,7 +30,8 @@ TEST(Recognition, NsrDescriptorsSetTheirEditionFlags) {
         writeRecognition(image, c.identifiers);
         UdfVolume volume;
         attach(volume, image.bytes);
-        EXPECT_EQ(recognizeVolume(&volume), c.recognised) << c.identifiers.size() << " " << c.identifiers[1 % c.identifiers.size()];
+        EXPECT_EQ(recognizeVolume(&volume), c.recognised)
+            << c.identifiers.size() << " " << c.identifiers[1 % c.identifiers.size()];
         EXPECT_EQ(volume.vrsFlags, c.flags);
     }
 }

@@ -1,8 +1,8 @@
 // Reads split into commands of at most 32 sectors, and what a failing or short command leaves behind.
+#include <gtest/gtest.h>
+
 #include "image_builder.h"
 #include "udf/sector_io.h"
-
-#include <gtest/gtest.h>
 
 namespace {
 
