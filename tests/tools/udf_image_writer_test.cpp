@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -13,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -26,12 +26,18 @@ using Tree = std::map<std::string, std::string>;  // relative path → contents,
 
 const fs::path kSourceDir = fs::path(__FILE__).parent_path().parent_path().parent_path();
 
+// Distinguishes this process's scratch names from those of other test processes running at the same time.
+const std::string& processTag() {
+    static const std::string tag = std::to_string(std::random_device{}());
+    return tag;
+}
+
 class TempDir {
 public:
     TempDir() {
         static int counter = 0;
         path_ = fs::temp_directory_path() /
-                ("tamsel_udfw_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
+                ("tamsel_udfw_" + processTag() + "_" + std::to_string(counter++));
         fs::remove_all(path_);
         fs::create_directories(path_);
     }
@@ -126,7 +132,7 @@ bool extract(Reader reader, const fs::path& image, const fs::path& out, std::str
             static std::string tool;
             if (tool.empty()) {
                 const fs::path src = kSourceDir / "scripts/udfread_dump.c";
-                const fs::path bin = fs::temp_directory_path() / ("tamsel_udfread_dump_" + std::to_string(::getpid()));
+                const fs::path bin = fs::temp_directory_path() / ("tamsel_udfread_dump_" + processTag());
                 if (!fs::exists("/usr/include/udfread/udfread.h") || !fs::exists(src) ||
                     shell("cc -O2 -o " + quote(bin) + " " + quote(src) + " -ludfread") != 0) {
                     return *skip = "libudfread not available", false;
@@ -342,8 +348,10 @@ private:
 };
 
 Bytes id8(const std::string& latin1) {
-    Bytes b{8};
-    b.insert(b.end(), latin1.begin(), latin1.end());
+    // Built in one piece: inserting into a one-byte vector trips a false array-bounds warning in GCC 12.
+    Bytes b(latin1.size() + 1);
+    b[0] = 8;
+    std::copy(latin1.begin(), latin1.end(), b.begin() + 1);
     return b;
 }
 
