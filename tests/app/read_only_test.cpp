@@ -77,8 +77,11 @@ TEST(ReadOnly, NoFileIsOpenedForWriting) {
 
     for (const std::string& target : {dir.sub("folder"), dir.sub("disc.img")}) {
         std::string trace = dir.sub("trace.txt");
-        auto r = runCommand("strace", {"-f", "-qq", "-e", "trace=open,openat,openat2,creat,truncate,ftruncate",
-                                       "-o", trace, TAMSEL_EXE, "-nologo", target});
+        std::vector<std::string> args = {"-f", "-qq", "-e", "trace=open,openat,openat2,creat,truncate,ftruncate",
+                                         "-o", trace};
+        for (const std::string& word : testsupport::tamselCommand()) args.push_back(word);
+        args.insert(args.end(), {"-nologo", target});
+        auto r = runCommand("strace", args);
         ASSERT_EQ(r.status, 0) << target;
         std::ifstream in(trace);
         std::stringstream text;

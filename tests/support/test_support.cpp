@@ -48,7 +48,25 @@ std::vector<uint8_t> readFile(const fs::path& path) {
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-RunResult runTamsel(const std::vector<std::string>& args) { return runCommand(TAMSEL_EXE, args); }
+std::vector<std::string> tamselCommand() {
+    std::vector<std::string> words;
+#ifdef TAMSEL_EMULATOR
+    std::string emulator = TAMSEL_EMULATOR;
+    for (size_t start = 0, bar; start <= emulator.size(); start = bar + 1) {
+        bar = emulator.find('|', start);
+        if (bar == std::string::npos) bar = emulator.size();
+        words.push_back(emulator.substr(start, bar - start));
+    }
+#endif
+    words.push_back(TAMSEL_EXE);
+    return words;
+}
+
+RunResult runTamsel(const std::vector<std::string>& args) {
+    std::vector<std::string> words = tamselCommand();
+    words.insert(words.end(), args.begin(), args.end());
+    return runCommand(words.front(), std::vector<std::string>(words.begin() + 1, words.end()));
+}
 
 void makeDisc(const std::string& root, const SampleDisc& disc) {
     std::string error;

@@ -35,6 +35,8 @@ struct RunResult {
 
 // Runs the tamsel executable with these arguments, standard output captured (so never a terminal).
 RunResult runTamsel(const std::vector<std::string>& args);
+// The words that start the tamsel executable: its path, behind the emulator when a cross build needs one.
+std::vector<std::string> tamselCommand();
 // Runs any command line; output captured.
 RunResult runCommand(const std::string& executable, const std::vector<std::string>& args);
 
