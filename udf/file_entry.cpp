@@ -79,7 +79,9 @@ uint32_t readExtent(UdfVolume* volume, ExtentRef* extent, void* destination, uin
     while (total < wanted) {
         uint32_t sector = 0;
         uint32_t contiguous = 0;
-        if (!mapPartitionBlock(map, block, &sector, &contiguous)) {
+        // The last block of a type 1 partition has no block after it: nothing more is contiguous, and a
+        // read of 0 sectors would make no progress.
+        if (!mapPartitionBlock(map, block, &sector, &contiguous) || contiguous == 0) {
             break;
         }
         uint32_t n = uint32_t(wanted - total < contiguous ? wanted - total : contiguous);

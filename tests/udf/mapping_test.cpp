@@ -59,6 +59,19 @@ TEST(Mapping, UntrustedReferencesAreUnmapped) {
     EXPECT_TRUE(hand.device->reads.empty());
 }
 
+// Found by fuzzing: the last block of a type 1 partition maps with nothing contiguous after it, and the
+// extent read asked for 0 sectors again and again instead of ending.
+TEST(Mapping, ExtentAtTheLastType1BlockEndsItsRead) {
+    HandVolume hand(2);
+    hand.maps[0].mapType = 1;
+    uint8_t buffer[3 * 2048];
+    ExtentRef last = {kExtentLong, 0, 0xFFFFFFFF, 3 * 2048};
+    EXPECT_EQ(readExtent(&hand.volume, &last, buffer, sizeof(buffer)), 0u);
+    // The block before it lies at sector 0 once the start is added; it is read, and the read ends there.
+    ExtentRef beforeLast = {kExtentLong, 0, 0xFFFFFFFE, 3 * 2048};
+    EXPECT_EQ(readExtent(&hand.volume, &beforeLast, buffer, sizeof(buffer)), 1u);
+}
+
 TEST(Mapping, ShortFormIsRewrittenToTheDefaultPartition) {
     HandVolume hand(1024);
     hand.maps[2].mapType = 1;
