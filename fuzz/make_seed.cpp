@@ -1,0 +1,210 @@
+// Turns sample discs into fuzz inputs: an image into the overlay of the sectors its mount and its content
+// files read, and content file pairs into the input of the content-pair target.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "fuzz/overlay_device.h"
+#include "io/heap.h"
+#include "udf/directory_tree.h"
+#include "udf/file_read.h"
+#include "udf/udf_volume.h"
+
+namespace {
+
+// Content files and directories are small; clips are not read, so their sectors stay blank in the seed.
+constexpr uint64_t kReadWholeBelow = 1u << 16;
+
+bool readAll(const char* path, std::vector<uint8_t>* out) {
+    std::FILE* f = std::fopen(path, "rb");
+    if (f == nullptr) {
+        return false;
+    }
+    uint8_t chunk[65536];
+    size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof(chunk), f)) > 0) {
+        out->insert(out->end(), chunk, chunk + got);
+    }
+    bool ok = std::ferror(f) == 0;
+    std::fclose(f);
+    return ok;
+}
+
+bool writeAll(const char* path, const std::vector<uint8_t>& bytes) {
+    std::FILE* f = std::fopen(path, "wb");
+    if (f == nullptr) {
+        return false;
+    }
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+// An image in memory that notes every sector a command reads.
+class RecordingDevice : public BlockDevice {
+  public:
+    RecordingDevice(const std::vector<uint8_t>& image, std::set<uint32_t>* touched)
+        : bytes(image), touched(touched) {}
+    bool Open(const char*) override { return true; }
+    bool SpareQueryA() override { return false; }
+    bool SpareQueryB() override { return true; }
+    bool SpareQueryC() override { return true; }
+    bool Close() override { return true; }
+    bool Execute(DeviceCommand* command, CommandStatus* status) override {
+        uint8_t* out = static_cast<uint8_t*>(command->dataBuffer);
+        if (command->cdb[0] == kOpReadCapacity10) {
+            uint32_t last = uint32_t(bytes.size() / overlay::kSector) - 1;
+            const uint8_t answer[8] = {uint8_t(last >> 24), uint8_t(last >> 16), uint8_t(last >> 8), uint8_t(last),
+                                       0, 0, 8, 0};
+            std::memcpy(out, answer, sizeof(answer));
+            return true;
+        }
+        if (command->cdb[0] != kOpRead10) {
+            return true;
+        }
+        uint32_t first = (uint32_t(command->cdb[2]) << 24) | (uint32_t(command->cdb[3]) << 16) |
+                         (uint32_t(command->cdb[4]) << 8) | command->cdb[5];
+        uint32_t count = (uint32_t(command->cdb[7]) << 8) | command->cdb[8];
+        uint32_t delivered = 0;
+        while (delivered < count && (uint64_t(first) + delivered + 1) * overlay::kSector <= bytes.size()) {
+            touched->insert(first + delivered);
+            std::memcpy(out + size_t(delivered) * overlay::kSector,
+                        bytes.data() + (size_t(first) + delivered) * overlay::kSector, overlay::kSector);
+            ++delivered;
+        }
+        CommandStatus* target = status != nullptr ? status : &lastStatus;
+        target->bytesTransferred = delivered * overlay::kSector;
+        target->statusCode = 0;
+        return delivered == count;
+    }
+
+  private:
+    const std::vector<uint8_t>& bytes;
+    std::set<uint32_t>* touched;
+};
+
+// The tree as one line per node, to check that the seed mounts as its image does.
+void describe(UdfVolume* volume, const DirectoryNode* node, int depth, std::string* out) {
+    for (const DirectoryNode* c = node->firstChild; c != nullptr; c = c->nextSibling) {
+        *out += std::string(size_t(depth), ' ') + c->name + (c->isDirectory ? "/" : "") + " " +
+                std::to_string(c->isDirectory ? 0 : c->size) + "\n";
+        if (c->isDirectory) {
+            describe(volume, c, depth + 1, out);
+        } else if (c->size <= kReadWholeBelow) {
+            uint32_t size = 0;
+            uint8_t* data = readWholeFile(volume, c, &size);
+            if (data != nullptr) {
+                *out += "  data " + std::to_string(size) + " " + std::to_string(data[0]) + "\n";
+            }
+            heapFree(data);
+        }
+    }
+}
+
+int imageSeed(const char* imagePath, const char* outPath) {
+    std::vector<uint8_t> image;
+    if (!readAll(imagePath, &image)) {
+        std::fprintf(stderr, "cannot read %s\n", imagePath);
+        return 1;
+    }
+    uint64_t sectors = image.size() / overlay::kSector;
+    if (sectors > overlay::kMaxSectors) {
+        std::fprintf(stderr, "%s: %llu sectors, more than an overlay holds\n", imagePath,
+                     static_cast<unsigned long long>(sectors));
+        return 1;
+    }
+    std::set<uint32_t> touched;
+    std::string original;
+    {
+        UdfVolume volume;
+        if (!volume.openDevice(new RecordingDevice(image, &touched))) {
+            std::fprintf(stderr, "%s does not mount\n", imagePath);
+            return 1;
+        }
+        describe(&volume, volume.root, 0, &original);
+    }
+    std::vector<uint8_t> seed;
+    overlay::putLe32(seed, uint32_t(sectors));
+    overlay::putLe32(seed, 0);
+    seed.insert(seed.end(), 4, 0);
+    for (uint32_t s : touched) {
+        const uint8_t* sector = image.data() + size_t(s) * overlay::kSector;
+        size_t length = overlay::kSector;
+        while (length > 0 && sector[length - 1] == 0) {
+            --length;
+        }
+        if (length == 0) {
+            continue;
+        }
+        overlay::putLe32(seed, s);
+        seed.push_back(uint8_t(length));
+        seed.push_back(uint8_t(length >> 8));
+        seed.insert(seed.end(), sector, sector + length);
+    }
+    std::string again;
+    {
+        UdfVolume volume;
+        if (!volume.openDevice(new OverlayDevice(seed.data(), seed.size()))) {
+            std::fprintf(stderr, "the seed of %s does not mount\n", imagePath);
+            return 1;
+        }
+        describe(&volume, volume.root, 0, &again);
+    }
+    if (again != original) {
+        std::fprintf(stderr, "the seed of %s mounts to another tree\n", imagePath);
+        return 1;
+    }
+    if (!writeAll(outPath, seed)) {
+        std::fprintf(stderr, "cannot write %s\n", outPath);
+        return 1;
+    }
+    std::printf("%s: %zu sectors read, %zu bytes\n", outPath, touched.size(), seed.size());
+    return 0;
+}
+
+void putPiece(std::vector<uint8_t>& out, const std::vector<uint8_t>& piece) {
+    size_t length = std::min<size_t>(piece.size(), 0xFFFF);
+    out.push_back(uint8_t(length));
+    out.push_back(uint8_t(length >> 8));
+    out.insert(out.end(), piece.begin(), piece.begin() + long(length));
+}
+
+int pairSeed(int argc, char** argv) {
+    // pair FLAGS CER TBL [CER TBL ...] OUT
+    std::vector<uint8_t> seed;
+    seed.push_back(uint8_t(std::strtoul(argv[2], nullptr, 0)));
+    for (int i = 3; i + 1 < argc - 1; i += 2) {
+        std::vector<uint8_t> cer;
+        std::vector<uint8_t> tbl;
+        if (!readAll(argv[i], &cer) || !readAll(argv[i + 1], &tbl)) {
+            std::fprintf(stderr, "cannot read %s or %s\n", argv[i], argv[i + 1]);
+            return 1;
+        }
+        putPiece(seed, cer);
+        putPiece(seed, tbl);
+    }
+    if (!writeAll(argv[argc - 1], seed)) {
+        std::fprintf(stderr, "cannot write %s\n", argv[argc - 1]);
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "image") == 0) {
+        return imageSeed(argv[2], argv[3]);
+    }
+    if (argc >= 6 && std::strcmp(argv[1], "pair") == 0 && (argc - 4) % 2 == 0) {
+        return pairSeed(argc, argv);
+    }
+    std::fprintf(stderr,
+                 "usage: make_seed image IMAGE OUT\n"
+                 "       make_seed pair FLAGS CER TBL [CER TBL ...] OUT\n");
+    return 2;
+}
