@@ -10,6 +10,7 @@
 #include "aacs/options.h"
 #include "console/console.h"
 #include "digest/sha.h"
+#include "tests/support/test_support.h"
 #include "tools/sampledisc.h"
 
 namespace {
@@ -235,6 +236,34 @@ TEST_F(VerifyClip, UnreadableUnitBeforeTheEndIsAFailure) {
     EXPECT_EQ(run(t, clip), 2);
     EXPECT_NE(output.find("cannot be read at offset 589824\n"), std::string::npos);
     EXPECT_EQ(output.find("content hash match"), std::string::npos);
+}
+
+// A folder clip read through its real file: the directory listing gave one size, and by the time the file is
+// read it holds less (a copy still being written, a network share that dropped).
+TEST_F(VerifyClip, HostFileShorterThanItsListedSizeIsNotCalledIntact) {
+    testsupport::TempDir dir;
+    MemoryClip clip(8 * kHashUnitSize);
+    Table t(clip, {{0, 1, 0}}, 8, true);
+    const uint64_t listed = clip.bytes.size();
+    const struct {
+        uint64_t onDisk;
+        int result;
+        const char* expected;
+    } cases[] = {
+        {listed, 0, "00001.m2ts content hash match\n"},
+        {11 * kHashUnitSize / 2, 1, "00001.m2ts cannot be read at offset 983040\n"},
+        {0, 1, "00001.m2ts cannot be read at offset 0\n"},
+    };
+    for (const auto& c : cases) {
+        std::string path = dir.sub("00001.m2ts");
+        testsupport::writeFile(path, std::vector<uint8_t>(clip.bytes.begin(), clip.bytes.begin() + long(c.onDisk)));
+        HostClipSource source(path.c_str());
+        testing::internal::CaptureStdout();
+        int result = verifyClip(&t.table, unit.data(), &source, "00001.m2ts", 1, true, listed);
+        output = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(result, c.result) << c.onDisk;
+        EXPECT_EQ(output, c.expected) << c.onDisk;
+    }
 }
 
 TEST(UnitPercent, TruncatesAndNeverDividesByZero) {
