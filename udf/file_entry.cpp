@@ -12,16 +12,22 @@ namespace {
 
 // Whether the area's sector has already been followed for this entry; records it when not.
 bool alreadyFollowed(ContinuationGuard* guard, uint32_t sector) {
-    for (uint32_t i = 0; i < guard->count; ++i) {
-        if (guard->followed[i] == sector) {
-            return true;
-        }
-    }
     if (guard->count == kMaxContinuationAreas) {
         return true;
     }
-    guard->followed[guard->count++] = sector;
-    return false;
+    constexpr uint32_t kSlots = 2 * kMaxContinuationAreas;
+    uint64_t key = uint64_t(sector) + 1;
+    // Never more than half full, so a free slot always ends the probe.
+    for (uint32_t i = (sector * 2654435761u) % kSlots;; i = (i + 1) % kSlots) {
+        if (guard->followed[i] == key) {
+            return true;
+        }
+        if (guard->followed[i] == 0) {
+            guard->followed[i] = key;
+            ++guard->count;
+            return false;
+        }
+    }
 }
 
 // Step 5 of reading an entry, shared with continuation areas: recorded extents are appended,
@@ -105,9 +111,10 @@ bool followContinuation(UdfVolume* volume, ExtentRef area, HeapArray<FileExtent>
                         ContinuationGuard* guard) {
     bool longForm = area.kind != kExtentShort;
     ExtentRef probe = area;
-    if (alreadyFollowed(guard, mapBlock(volume, &probe))) {
+    if (volume->continuationAreasLeft == 0 || alreadyFollowed(guard, mapBlock(volume, &probe))) {
         return true;
     }
+    --volume->continuationAreasLeft;
     // On the heap, not the stack: areas nest as deep as the guard allows.
     uint8_t* block = static_cast<uint8_t*>(heapAlloc(kMaxEntryBytes));
     if (block == nullptr) {
@@ -189,8 +196,7 @@ bool readEntry(UdfVolume* volume, DirectoryNode* node, const LongAd& icb) {
         return true;
     }
     HeapArray<FileExtent> list;
-    ContinuationGuard guard;
-    guard.count = 0;
+    ContinuationGuard guard = {};
     if (!collectFileExtents(volume, descriptors, area.count, area.type == kAdLong, &list, &guard)) {
         return false;
     }

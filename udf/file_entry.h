@@ -25,8 +25,10 @@ uint32_t readLongExtent(UdfVolume* volume, const LongAd& longAd, void* destinati
 bool readEntry(UdfVolume* volume, DirectoryNode* node, const LongAd& icb);
 
 // Appends the recorded extents of a continuation area; the form (short or long) follows area->kind.
+// The guard is a small hash set of the sectors followed for one entry (sector + 1, 0 marking a free slot),
+// so each of the thousands of pointers an entry's areas may hold is checked in constant time.
 struct ContinuationGuard {
-    uint32_t followed[kMaxContinuationAreas];
+    uint64_t followed[2 * kMaxContinuationAreas];
     uint32_t count;
 };
 bool followContinuation(UdfVolume* volume, ExtentRef area, HeapArray<FileExtent>* list,

@@ -8,6 +8,10 @@ struct Arena;
 struct GrowBuffer;
 struct DirectoryNode;
 
+// Continuation areas one mount follows in all; entries that share a chain would otherwise each follow it
+// again. One area holds up to 253 extents, so this is far more than any disc records.
+constexpr uint32_t kMaxMountContinuationAreas = 16384;
+
 constexpr uint32_t kNsrEdition2 = 4;
 constexpr uint32_t kNsrEdition3 = 8;
 
@@ -61,6 +65,7 @@ struct UdfVolume {
     // Tables too large for one arena block (a VAT of many thousand entries), chained here and freed
     // with the arena.
     void* largeBlocks = nullptr;
+    uint32_t continuationAreasLeft = kMaxMountContinuationAreas;
 
     UdfVolume();
     ~UdfVolume();
