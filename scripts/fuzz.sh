@@ -3,13 +3,14 @@
 # Builds the fuzz targets with clang (libFuzzer, address and undefined-behaviour sanitizers) in build-fuzz,
 # makes their seed corpora from sample discs, and runs each target for SECONDS (default 60). Exits non-zero
 # when a target crashes, leaks, times out or runs out of memory; the input that did it is left in
-# build-fuzz/artifacts/. FUZZ_BUILD_DIR and CXX_FUZZ (default clang++) choose another build folder or compiler.
+# build-fuzz/artifacts/. FUZZ_BUILD_DIR and CXX_FUZZ (default clang++, else clang++-14) choose another build
+# folder or compiler.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
 shift || true
 build=${FUZZ_BUILD_DIR:-$here/build-fuzz}
-compiler=${CXX_FUZZ:-clang++}
+compiler=${CXX_FUZZ:-$(command -v clang++ || command -v clang++-14 || echo clang++)}
 
 cmake -S "$here/fuzz" -B "$build" -DCMAKE_CXX_COMPILER="$compiler" -DTAMSEL_WERROR=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null
