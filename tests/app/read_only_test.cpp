@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <string>
 
@@ -77,8 +76,9 @@ TEST(ReadOnly, NoFileIsOpenedForWriting) {
 
     for (const std::string& target : {dir.sub("folder"), dir.sub("disc.img")}) {
         std::string trace = dir.sub("trace.txt");
-        std::vector<std::string> args = {"-f", "-qq", "-e", "trace=open,openat,openat2,creat,truncate,ftruncate",
-                                         "-o", trace};
+        // The leak checker refuses to run under a tracer; the sanitizer build checks leaks elsewhere.
+        std::vector<std::string> args = {"-f", "-qq", "-E", "ASAN_OPTIONS=detect_leaks=0",
+                                         "-e", "trace=open,openat,openat2,creat,truncate,ftruncate", "-o", trace};
         for (const std::string& word : testsupport::tamselCommand()) args.push_back(word);
         args.insert(args.end(), {"-nologo", target});
         auto r = runCommand("strace", args);
@@ -89,11 +89,11 @@ TEST(ReadOnly, NoFileIsOpenedForWriting) {
         const std::string calls = text.str();
         // The run must have opened the disc at all, or the check below would prove nothing.
         EXPECT_NE(calls.find(target), std::string::npos) << calls;
-        std::regex writing("O_WRONLY|O_RDWR|O_CREAT|O_TRUNC|creat\\(|truncate\\(");
+        const char* const writing[] = {"O_WRONLY", "O_RDWR", "O_CREAT", "O_TRUNC", "creat(", "truncate("};
         std::istringstream lines(calls);
         for (std::string line; std::getline(lines, line);) {
             if (line.find(dir.str()) == std::string::npos) continue;
-            EXPECT_FALSE(std::regex_search(line, writing)) << line;
+            for (const char* flag : writing) EXPECT_EQ(line.find(flag), std::string::npos) << line;
         }
     }
 }

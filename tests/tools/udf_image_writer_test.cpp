@@ -719,10 +719,13 @@ TEST(UdfImageWriter, RefusesWhatItCannotRecord) {
         EXPECT_FALSE(writeUdfImage(c.folder, img, c.options, &error));
         EXPECT_FALSE(error.empty());
     }
+#ifndef _WIN32
+    // Only a POSIX host keeps a name's bytes as given; Windows converts them through its code page.
     writeFile(tmp / "bad" / "name\xFF", "x");  // not UTF-8
     std::string error;
     EXPECT_FALSE(writeUdfImage((tmp / "bad").u8string(), img, UdfImageOptions(), &error));
     EXPECT_NE(error.find("UTF-8"), std::string::npos);
+#endif
 }
 
 }  // namespace
