@@ -28,12 +28,17 @@ NO_TABLE = "Content hash table missing, unable to verify integrity of M2TS files
 def sanitized(exe):
     """A sanitizer build reserves terabytes of address space, so only its own checks bound it."""
     with open(exe, "rb") as f:
-        return b"AddressSanitizer" in f.read()
+        return b"__asan_init" in f.read()
 
 
 def limit_memory():
     import resource
     resource.setrlimit(resource.RLIMIT_AS, (MEMORY_LIMIT, MEMORY_LIMIT))
+
+
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
 
 
 def run(cmd):
@@ -47,8 +52,7 @@ class Image:
     file entry, and in a File Identifier Descriptor L_FI at 19, the ICB at 20 and L_IU at 36."""
 
     def __init__(self, path):
-        with open(path, "rb") as f:
-            self.bytes = bytearray(f.read())
+        self.bytes = bytearray(read_bytes(path))
         anchor = 256 * SECTOR
         length, location = struct.unpack_from("<II", self.bytes, anchor + 16)
         self.maps = []
@@ -193,7 +197,7 @@ class HostileInputs(unittest.TestCase):
             self.expect_not_a_volume(os.path.join(self.work, "no such image"))
 
     def test_truncated_image(self):
-        data = open(self.images["physical"], "rb").read()
+        data = read_bytes(self.images["physical"])
         image = Image(self.images["physical"])
         clip_end = {}
         for name in ("00001.m2ts", "00002.m2ts"):
@@ -328,7 +332,7 @@ class HostileInputs(unittest.TestCase):
             "second past the end": ((0, 500), 0, ["00001.m2ts", "00002.m2ts"], "No hash unit 0/00002/500\n"),
         }
         table_path = os.path.join(self.disc, "AACS", "ContentHash000.tbl")
-        original = open(table_path, "rb").read()
+        original = read_bytes(table_path)
         self.assertEqual(struct.unpack_from(">II", original, 0), (0, 1))
         self.assertEqual(struct.unpack_from(">II", original, 12), (8, 2))
         for name, ((first, second), status, matched, text) in cases.items():
@@ -398,7 +402,7 @@ class HostileInputs(unittest.TestCase):
                     self.expect_clip_lines(out, matched)
 
     def test_virtual_partition_without_its_table(self):
-        data = bytearray(open(self.images["virtual"], "rb").read())
+        data = bytearray(read_bytes(self.images["virtual"]))
         # The VAT's entry is the last sector; blanking it leaves no virtual block mapped.
         data[-SECTOR:] = bytes(SECTOR)
         self.expect_not_a_volume(self.write("no_vat.img", bytes(data)))
