@@ -5,16 +5,10 @@
 
 #include "aacs/options.h"
 #include "console/console.h"
+#include "io/byte_order.h"
 #include "io/heap.h"
 
 namespace {
-
-uint32_t readBe32(const uint8_t* p) {
-    return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
-           (static_cast<uint32_t>(p[2]) << 8) | p[3];
-}
-
-uint16_t readBe16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
 
 ContentCertificate decodeCertificate(const uint8_t* p) {
     ContentCertificate c;

@@ -1,20 +1,7 @@
 // ImageFile: READ (10) and READ CAPACITY (10) carried out on a host file.
 #include "io/image_file.h"
 
-namespace {
-
-uint32_t readBe32(const uint8_t* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
-}
-
-void writeBe32(uint8_t* p, uint32_t value) {
-    p[0] = uint8_t(value >> 24);
-    p[1] = uint8_t(value >> 16);
-    p[2] = uint8_t(value >> 8);
-    p[3] = uint8_t(value);
-}
-
-}  // namespace
+#include "io/byte_order.h"
 
 bool ImageFile::Open(const char* name) {
     return file.Open(name, kHostRead);

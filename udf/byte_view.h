@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "io/byte_order.h"
+
 inline uint16_t readLe16(const uint8_t* p) {
     return uint16_t(p[0] | (p[1] << 8));
 }
@@ -14,10 +16,6 @@ inline uint32_t readLe32(const uint8_t* p) {
 
 inline uint64_t readLe64(const uint8_t* p) {
     return uint64_t(readLe32(p)) | (uint64_t(readLe32(p + 4)) << 32);
-}
-
-inline uint32_t readBe32(const uint8_t* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
 }
 
 // Every field of untrusted data is read through has() first, so a count or offset from the image can

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "io/block_device.h"
+#include "io/byte_order.h"
 #include "io/heap.h"
 
 namespace {
@@ -16,13 +17,6 @@ void fillCommand(DeviceCommand* command, uint8_t opcode, void* data, uint32_t tr
     command->extraWord = 260;
     command->extraByte = 1;
     command->cdbLength = 10;
-}
-
-void writeBe32(uint8_t* p, uint32_t value) {
-    p[0] = uint8_t(value >> 24);
-    p[1] = uint8_t(value >> 16);
-    p[2] = uint8_t(value >> 8);
-    p[3] = uint8_t(value);
 }
 
 }  // namespace
