@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the normal build with warnings as errors, the sanitizer build, then the cross
-# builds: Windows x64 under Wine, Linux arm64 under qemu, and a compile check for Windows on Arm64.
+# builds: Windows x64 under Wine, Linux arm64 under qemu, a compile check for Windows on Arm64, and a short
+# run of every fuzz target.
 # A cross stage whose tools are missing is skipped with a message; .ci/run installs them all.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -88,3 +89,14 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 stage "Windows x64 build, tests under Wine" stage_wine
 stage "Linux arm64 build, tests under qemu" stage_qemu
 stage "Windows on Arm64 compile check" stage_windows_arm64
+
+stage_fuzz() {
+    local lacking
+    lacking=$(missing_tool clang++-14)
+    if [ -n "$lacking" ] && ! command -v clang++ >/dev/null; then
+        echo "-- skipped: no clang++ (packages clang-14 libclang-rt-14-dev)"
+        return
+    fi
+    "$here/scripts/fuzz.sh" "${TAMSEL_FUZZ_SECONDS:-60}"
+}
+stage "fuzz targets, briefly" stage_fuzz
