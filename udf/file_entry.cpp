@@ -163,6 +163,11 @@ bool readEntry(UdfVolume* volume, DirectoryNode* node, const LongAd& icb) {
             return true;
         }
         uint32_t n = (area.type == kAdEmbedded || area.count == 0) ? 1 : area.count;
+        // Past the mount's budget a directory stays empty rather than costing more memory.
+        if (n > volume->extentRecordsLeft) {
+            return true;
+        }
+        volume->extentRecordsLeft -= n;
         ExtentRef* extents = static_cast<ExtentRef*>(volumeAlloc(volume, uint64_t(n) * sizeof(ExtentRef)));
         if (extents == nullptr) {
             return false;
@@ -200,6 +205,11 @@ bool readEntry(UdfVolume* volume, DirectoryNode* node, const LongAd& icb) {
     if (!collectFileExtents(volume, descriptors, area.count, area.type == kAdLong, &list, &guard)) {
         return false;
     }
+    // Past the mount's budget a file keeps its size but no extents, so reading it comes up short.
+    if (list.size() > volume->extentRecordsLeft) {
+        return true;
+    }
+    volume->extentRecordsLeft -= list.size();
     node->extentCount = list.size();
     if (list.size() != 0) {
         node->fileExtents =

@@ -11,6 +11,9 @@ struct DirectoryNode;
 // Continuation areas one mount follows in all; entries that share a chain would otherwise each follow it
 // again. One area holds up to 253 extents, so this is far more than any disc records.
 constexpr uint32_t kMaxMountContinuationAreas = 16384;
+// Extent records one mount keeps in all (64 MiB of them); entries that share one file entry would otherwise
+// each copy its extents, up to gigabytes. A disc records a few per file.
+constexpr uint32_t kMaxMountExtentRecords = 1u << 22;
 
 constexpr uint32_t kNsrEdition2 = 4;
 constexpr uint32_t kNsrEdition3 = 8;
@@ -66,6 +69,7 @@ struct UdfVolume {
     // with the arena.
     void* largeBlocks = nullptr;
     uint32_t continuationAreasLeft = kMaxMountContinuationAreas;
+    uint32_t extentRecordsLeft = kMaxMountExtentRecords;
 
     UdfVolume();
     ~UdfVolume();

@@ -185,6 +185,42 @@ TEST(FileEntries, ContinuationWorkIsBoundedAcrossTheMount) {
     EXPECT_LE(followed, uint64_t(kMaxMountContinuationAreas));
 }
 
+TEST(FileEntries, ExtentRecordsAreBoundedAcrossTheMount) {
+    // Directory entries that all name one file entry of 200 extents would each copy those extents.
+    EntryDisc disc;
+    uint32_t data = disc.b.putData(pattern(2048, 3));
+    const uint32_t perEntry = 200;
+    Bytes area;
+    for (uint32_t k = 0; k < perEntry; ++k) area = cat({area, shortAd(2048, data)});
+    EntrySpec spec;
+    spec.informationLength = uint64_t(perEntry) * 2048;
+    spec.area = area;
+    uint32_t entry = disc.b.entry(spec);
+    const uint32_t sharing = kMaxMountExtentRecords / perEntry + 20;
+    disc.blocks.assign(sharing, entry);
+    DirectoryNode* root = disc.mount();
+    ASSERT_NE(root, nullptr);
+    uint64_t kept = 0;
+    uint32_t nodes = 0;
+    const DirectoryNode* last = nullptr;
+    for (const DirectoryNode* child = root->firstChild; child; child = child->nextSibling, ++nodes) {
+        EXPECT_TRUE(child->extentCount == perEntry || child->extentCount == 0);
+        kept += child->extentCount;
+        last = child;
+    }
+    ASSERT_EQ(nodes, sharing);
+    EXPECT_EQ(root->firstChild->extentCount, perEntry);
+    EXPECT_LE(kept, uint64_t(kMaxMountExtentRecords));
+    EXPECT_GT(kept, uint64_t(kMaxMountExtentRecords) - perEntry);
+    // A file past the budget keeps its size and reads nothing, so no caller takes it for intact.
+    ASSERT_NE(last, nullptr);
+    EXPECT_EQ(last->size, uint64_t(perEntry) * 2048);
+    uint8_t buffer[2048];
+    uint32_t got = 1;
+    EXPECT_FALSE(readFileRange(disc.volume.get(), last, 0, buffer, sizeof buffer, &got, 0));
+    EXPECT_EQ(got, 0u);
+}
+
 TEST(FileEntries, DescriptorAreasAreCutAtTheirBlock) {
     EntryDisc disc;
     Bytes a = pattern(2048, 1);
