@@ -17,7 +17,7 @@ void usage() {
         "  --seed N          bytes of every clip follow from this seed (default 1)\n"
         "  --sha1            SHA-1 certificate (default SHA-256)\n"
         "  --pairs N         number of content file pairs (default 1)\n"
-        "  --clip SPEC       NAME:SIZE[:pair=P][:number=N][:notable][:corrupt=U+U...]\n"
+        "  --clip CLIP       NAME:SIZE[:pair=P][:number=N][:notable][:corrupt=U+U...]\n"
         "                    SIZE in bytes, or with suffix u (hash units, may be fractional), K, M, G\n"
         "  --no-aacs         leave out the AACS folder\n"
         "  --no-stream       leave out BDMV/STREAM\n"
@@ -68,11 +68,11 @@ bool parseImageOptions(const std::string& text, UdfImageOptions* options) {
     return true;
 }
 
-bool parseClip(const std::string& spec, SampleClip* clip) {
-    size_t colon = spec.find(':');
+bool parseClip(const std::string& fields, SampleClip* clip) {
+    size_t colon = fields.find(':');
     if (colon == std::string::npos) return false;
-    clip->name = spec.substr(0, colon);
-    std::string rest = spec.substr(colon + 1);
+    clip->name = fields.substr(0, colon);
+    std::string rest = fields.substr(colon + 1);
     std::string field;
     bool first = true;
     for (size_t at = 0; at <= rest.size();) {

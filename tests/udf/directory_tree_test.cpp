@@ -206,9 +206,9 @@ TEST(DirectoryTree, DescriptorRunningPastTheDataEndsTheWalk) {
     data = cat({data, last});
     uint32_t block = b.allocData(1);
     std::memcpy(b.data(block), data.data(), data.size());
-    EntrySpec spec;
-    spec.area = shortAd(uint32_t(data.size()), block);
-    uint32_t root = b.entry(spec);
+    EntrySpec fields;
+    fields.area = shortAd(uint32_t(data.size()), block);
+    uint32_t root = b.entry(fields);
     bool mounted = false;
     auto volume = mountBytes(b.finish(root), &mounted);
     ASSERT_TRUE(mounted);

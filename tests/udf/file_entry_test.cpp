@@ -13,7 +13,7 @@ using namespace udftest;
 constexpr uint32_t kNotRecorded = 1u << 30;
 constexpr uint32_t kContinuation = 3u << 30;
 
-// A Physical disc whose root holds one file per entry spec, named f0, f1, ...
+// A Physical disc whose root holds one file per set of entry fields, named f0, f1, ...
 struct EntryDisc {
     DiscBuilder b{Layout::Physical};
     std::vector<uint32_t> blocks;
@@ -52,14 +52,14 @@ TEST(FileEntries, EmbeddedDataStartsAfterTheExtendedAttributes) {
     EntryDisc disc;
     Bytes data = pattern(300, 5);
     for (const auto& c : cases) {
-        EntrySpec spec;
-        spec.extended = c.extended;
-        spec.adType = 3;
-        spec.eaLength = c.eaLength;
-        spec.area = data;
-        spec.informationLength = data.size();
-        spec.timeMark = uint8_t(0x30 + c.location);
-        disc.blocks.push_back(disc.b.entry(spec));
+        EntrySpec fields;
+        fields.extended = c.extended;
+        fields.adType = 3;
+        fields.eaLength = c.eaLength;
+        fields.area = data;
+        fields.informationLength = data.size();
+        fields.timeMark = uint8_t(0x30 + c.location);
+        disc.blocks.push_back(disc.b.entry(fields));
     }
     ASSERT_NE(disc.mount(), nullptr);
     for (size_t i = 0; i < std::size(cases); ++i) {
@@ -81,15 +81,15 @@ TEST(FileEntries, ExtentTypesDecideWhatTakesRoomInTheFile) {
     EntryDisc disc;
     Bytes a = pattern(4096, 1), gap = pattern(2048, 2), c = pattern(1000, 3);
     uint32_t ba = disc.b.putData(a), bg = disc.b.putData(gap), bc = disc.b.putData(c);
-    EntrySpec spec;
-    spec.informationLength = a.size() + c.size();
+    EntrySpec fields;
+    fields.informationLength = a.size() + c.size();
     // recorded, allocated-not-recorded, recorded, neither: the third follows the first directly.
-    spec.area = cat({shortAd(4096, ba), shortAd(kNotRecorded | 2048, bg), shortAd(1000, bc),
+    fields.area = cat({shortAd(4096, ba), shortAd(kNotRecorded | 2048, bg), shortAd(1000, bc),
                      shortAd((2u << 30) | 2048, bg)});
-    disc.blocks.push_back(disc.b.entry(spec));
-    spec.adType = 1;
-    spec.area = cat({longAd(4096, ba, 0), longAd(kNotRecorded | 2048, bg, 0), longAd(1000, bc, 0)});
-    disc.blocks.push_back(disc.b.entry(spec));
+    disc.blocks.push_back(disc.b.entry(fields));
+    fields.adType = 1;
+    fields.area = cat({longAd(4096, ba, 0), longAd(kNotRecorded | 2048, bg, 0), longAd(1000, bc, 0)});
+    disc.blocks.push_back(disc.b.entry(fields));
     ASSERT_NE(disc.mount(), nullptr);
     for (size_t i = 0; i < 2; ++i) {
         EXPECT_EQ(disc.node(i)->extentCount, 2u);
@@ -106,13 +106,13 @@ TEST(FileEntries, ContinuationAreaExtentsComeInPlaceOfTheirDescriptor) {
     writeContinuation(disc.b.data(shortArea), cat({shortAd(2048, bb), shortAd(2048, bc)}));
     uint32_t longArea = disc.b.allocData(1);
     writeContinuation(disc.b.data(longArea), cat({longAd(2048, bb, 0), longAd(2048, bc, 0)}));
-    EntrySpec spec;
-    spec.informationLength = 3 * 2048 + 700;
-    spec.area = cat({shortAd(2048, ba), shortAd(kContinuation | 2048, shortArea), shortAd(700, bd)});
-    disc.blocks.push_back(disc.b.entry(spec));
-    spec.adType = 1;
-    spec.area = cat({longAd(2048, ba, 0), longAd(kContinuation | 2048, longArea, 0), longAd(700, bd, 0)});
-    disc.blocks.push_back(disc.b.entry(spec));
+    EntrySpec fields;
+    fields.informationLength = 3 * 2048 + 700;
+    fields.area = cat({shortAd(2048, ba), shortAd(kContinuation | 2048, shortArea), shortAd(700, bd)});
+    disc.blocks.push_back(disc.b.entry(fields));
+    fields.adType = 1;
+    fields.area = cat({longAd(2048, ba, 0), longAd(kContinuation | 2048, longArea, 0), longAd(700, bd, 0)});
+    disc.blocks.push_back(disc.b.entry(fields));
     ASSERT_NE(disc.mount(), nullptr);
     for (size_t i = 0; i < 2; ++i) {
         SCOPED_TRACE(i);
@@ -130,15 +130,15 @@ TEST(FileEntries, ContinuationAreasLeadingBackAreStopped) {
     uint32_t first = disc.b.allocData(1), second = disc.b.allocData(1);
     writeContinuation(disc.b.data(first), cat({shortAd(kContinuation | 2048, second), shortAd(2048, bx)}));
     writeContinuation(disc.b.data(second), cat({shortAd(kContinuation | 2048, first), shortAd(2048, ba)}));
-    EntrySpec spec;
-    spec.informationLength = 2 * 2048;
-    spec.area = cat({shortAd(2048, ba), shortAd(kContinuation | 2048, self)});
-    disc.blocks.push_back(disc.b.entry(spec));
-    spec.area = cat({shortAd(kContinuation | 2048, first)});
-    disc.blocks.push_back(disc.b.entry(spec));
+    EntrySpec fields;
+    fields.informationLength = 2 * 2048;
+    fields.area = cat({shortAd(2048, ba), shortAd(kContinuation | 2048, self)});
+    disc.blocks.push_back(disc.b.entry(fields));
+    fields.area = cat({shortAd(kContinuation | 2048, first)});
+    disc.blocks.push_back(disc.b.entry(fields));
     // The same area named twice by one entry is also followed once only.
-    spec.area = cat({shortAd(kContinuation | 2048, first), shortAd(kContinuation | 2048, first)});
-    disc.blocks.push_back(disc.b.entry(spec));
+    fields.area = cat({shortAd(kContinuation | 2048, first), shortAd(kContinuation | 2048, first)});
+    disc.blocks.push_back(disc.b.entry(fields));
     ASSERT_NE(disc.mount(), nullptr);
     EXPECT_EQ(disc.whole(0), cat({a, x}));
     EXPECT_EQ(disc.node(1)->extentCount, 2u);
@@ -166,10 +166,10 @@ TEST(FileEntries, ContinuationWorkIsBoundedAcrossTheMount) {
         }
         writeContinuation(disc.b.data(areas[k]), descriptors);
     }
-    EntrySpec spec;
-    spec.informationLength = uint64_t(kMaxContinuationAreas) * 2048;
-    spec.area = shortAd(kContinuation | 2048, areas[0]);
-    uint32_t entry = disc.b.entry(spec);
+    EntrySpec fields;
+    fields.informationLength = uint64_t(kMaxContinuationAreas) * 2048;
+    fields.area = shortAd(kContinuation | 2048, areas[0]);
+    uint32_t entry = disc.b.entry(fields);
     const uint32_t sharing = 3000;
     disc.blocks.assign(sharing, entry);
     ASSERT_NE(disc.mount(), nullptr);
@@ -192,10 +192,10 @@ TEST(FileEntries, ExtentRecordsAreBoundedAcrossTheMount) {
     const uint32_t perEntry = 200;
     Bytes area;
     for (uint32_t k = 0; k < perEntry; ++k) area = cat({area, shortAd(2048, data)});
-    EntrySpec spec;
-    spec.informationLength = uint64_t(perEntry) * 2048;
-    spec.area = area;
-    uint32_t entry = disc.b.entry(spec);
+    EntrySpec fields;
+    fields.informationLength = uint64_t(perEntry) * 2048;
+    fields.area = area;
+    uint32_t entry = disc.b.entry(fields);
     const uint32_t sharing = kMaxMountExtentRecords / perEntry + 20;
     disc.blocks.assign(sharing, entry);
     DirectoryNode* root = disc.mount();
@@ -231,18 +231,18 @@ TEST(FileEntries, DescriptorAreasAreCutAtTheirBlock) {
     for (uint32_t i = 2 * 8 + 24; i < 2048; ++i) {
         disc.b.data(area)[i] = 0;
     }
-    EntrySpec spec;
-    spec.informationLength = 4096;
-    spec.area = shortAd(kContinuation | 2048, area);
-    disc.blocks.push_back(disc.b.entry(spec));
+    EntrySpec fields;
+    fields.informationLength = 4096;
+    fields.area = shortAd(kContinuation | 2048, area);
+    disc.blocks.push_back(disc.b.entry(fields));
     // L_EA that points past the block: no descriptors at all.
-    spec.area = shortAd(2048, ba);
-    spec.eaLength = 0xFFFFFF00;
-    disc.blocks.push_back(disc.b.entry(spec));
+    fields.area = shortAd(2048, ba);
+    fields.eaLength = 0xFFFFFF00;
+    disc.blocks.push_back(disc.b.entry(fields));
     // L_AD far larger than the block: only descriptors inside the block are taken.
-    spec.eaLength = 0;
-    spec.adLengthOverride = 0x7FFFFFF0;
-    disc.blocks.push_back(disc.b.entry(spec));
+    fields.eaLength = 0;
+    fields.adLengthOverride = 0x7FFFFFF0;
+    disc.blocks.push_back(disc.b.entry(fields));
     ASSERT_NE(disc.mount(), nullptr);
     EXPECT_EQ(disc.node(0)->extentCount, (2048u - 24) / 8);  // the zero descriptors of the block count too
     EXPECT_EQ(disc.whole(0), cat({a, a}));
@@ -254,11 +254,11 @@ TEST(FileEntries, DescriptorAreasAreCutAtTheirBlock) {
 TEST(FileEntries, ExtendedOrUndefinedDescriptorsGiveNoExtents) {
     EntryDisc disc;
     for (uint8_t type : {2, 5, 7}) {
-        EntrySpec spec;
-        spec.adType = type;
-        spec.informationLength = 4096;
-        spec.area = shortAd(4096, 1);
-        disc.blocks.push_back(disc.b.entry(spec));
+        EntrySpec fields;
+        fields.adType = type;
+        fields.informationLength = 4096;
+        fields.area = shortAd(4096, 1);
+        disc.blocks.push_back(disc.b.entry(fields));
     }
     // A block that is no file entry: the node keeps no size and no extents.
     uint32_t blank = disc.b.allocMeta(1);
@@ -298,13 +298,13 @@ TEST(DirectoryEntries, DirectoryExtentsKeepAllBitsButTypedOnesAreNotRead) {
     uint32_t inner = b.file(pattern(10, 1));
     uint32_t dataBlock = b.allocData(1);
     std::memcpy(b.data(dataBlock), fid(0, name8("x"), b.icb(inner)).data(), 40);
-    EntrySpec spec;
-    spec.area = shortAd(kNotRecorded | 40, dataBlock);
-    uint32_t typed = b.entry(spec);
-    spec.area = shortAd(0x3FFFFFFF, 90000);  // a gigabyte at a block past the image
-    uint32_t huge = b.entry(spec);
-    spec.area = {};
-    uint32_t empty = b.entry(spec);  // L_AD 0: one record from where the first descriptor would be
+    EntrySpec fields;
+    fields.area = shortAd(kNotRecorded | 40, dataBlock);
+    uint32_t typed = b.entry(fields);
+    fields.area = shortAd(0x3FFFFFFF, 90000);  // a gigabyte at a block past the image
+    uint32_t huge = b.entry(fields);
+    fields.area = {};
+    uint32_t empty = b.entry(fields);  // L_AD 0: one record from where the first descriptor would be
     uint32_t root = b.directory(
         {b.child("typed", typed, true), b.child("huge", huge, true), b.child("empty", empty, true)});
     bool mounted = false;

@@ -141,19 +141,19 @@ struct EntrySpec {
     uint8_t timeMark = 0x5A;  // fills the modification timestamp
 };
 
-inline void writeFileEntry(uint8_t* p, const EntrySpec& spec) {
+inline void writeFileEntry(uint8_t* p, const EntrySpec& fields) {
     std::memset(p, 0, kSector);
-    writeTag(p, spec.extended ? 266 : 261);
-    put16(p + 34, spec.adType);
-    put64(p + 56, spec.informationLength);
-    std::memset(p + (spec.extended ? 92 : 84), spec.timeMark, 12);
-    uint32_t base = spec.extended ? 216 : 176;
-    put32(p + (spec.extended ? 208 : 168), spec.eaLength);
-    put32(p + (spec.extended ? 212 : 172),
-          spec.adLengthOverride >= 0 ? uint32_t(spec.adLengthOverride) : uint32_t(spec.area.size()));
+    writeTag(p, fields.extended ? 266 : 261);
+    put16(p + 34, fields.adType);
+    put64(p + 56, fields.informationLength);
+    std::memset(p + (fields.extended ? 92 : 84), fields.timeMark, 12);
+    uint32_t base = fields.extended ? 216 : 176;
+    put32(p + (fields.extended ? 208 : 168), fields.eaLength);
+    put32(p + (fields.extended ? 212 : 172),
+          fields.adLengthOverride >= 0 ? uint32_t(fields.adLengthOverride) : uint32_t(fields.area.size()));
     // A forged L_EA is recorded as given; the area then has no place inside the block.
-    if (uint64_t(base) + spec.eaLength + spec.area.size() <= kSector) {
-        copyBytes(p + base + spec.eaLength, spec.area.data(), spec.area.size());
+    if (uint64_t(base) + fields.eaLength + fields.area.size() <= kSector) {
+        copyBytes(p + base + fields.eaLength, fields.area.data(), fields.area.size());
     }
 }
 
@@ -269,19 +269,19 @@ class DiscBuilder {
     }
     uint8_t dataAdType() const { return layout == Layout::Physical ? 0 : 1; }
 
-    uint32_t entry(const EntrySpec& spec) {
+    uint32_t entry(const EntrySpec& fields) {
         uint32_t block = allocMeta(1);
-        writeFileEntry(meta(block), spec);
+        writeFileEntry(meta(block), fields);
         return block;
     }
     uint32_t file(const Bytes& content, bool extended = false) {
         uint32_t block = putData(content);
-        EntrySpec spec;
-        spec.extended = extended;
-        spec.adType = dataAdType();
-        spec.informationLength = content.size();
-        spec.area = dataAd(uint32_t(content.size()), block);
-        return entry(spec);
+        EntrySpec fields;
+        fields.extended = extended;
+        fields.adType = dataAdType();
+        fields.informationLength = content.size();
+        fields.area = dataAd(uint32_t(content.size()), block);
+        return entry(fields);
     }
     // A directory holding the FIDs (parent entry first), data in consecutive meta blocks.
     uint32_t directory(const std::vector<Bytes>& children, bool extended = false) {
@@ -294,11 +294,11 @@ class DiscBuilder {
         for (size_t i = 0; i < all.size(); ++i) {
             meta(first + uint32_t(i / kSector))[i % kSector] = all[i];
         }
-        EntrySpec spec;
-        spec.extended = extended;
-        spec.adType = 0;
-        spec.area = shortAd(uint32_t(all.size()), first);
-        return entry(spec);
+        EntrySpec fields;
+        fields.extended = extended;
+        fields.adType = 0;
+        fields.area = shortAd(uint32_t(all.size()), first);
+        return entry(fields);
     }
     Bytes icb(uint32_t block, uint32_t length = kSector) const { return longAd(length, block, metaRef); }
     Bytes child(const std::string& name, uint32_t block, bool isDirectory = false,
@@ -341,16 +341,16 @@ class DiscBuilder {
 
   private:
     void writeMetadataFile() {
-        EntrySpec spec;
-        spec.adType = 0;
+        EntrySpec fields;
+        fields.adType = 0;
         if (layout == Layout::Metadata) {
-            spec.area = shortAd(kMetadataExtentBlocks * 2 * kSector, kMetadataExtentA);
+            fields.area = shortAd(kMetadataExtentBlocks * 2 * kSector, kMetadataExtentA);
         } else {
-            spec.area = cat({shortAd(kMetadataExtentBlocks * kSector, kMetadataExtentA),
+            fields.area = cat({shortAd(kMetadataExtentBlocks * kSector, kMetadataExtentA),
                              shortAd(kMetadataExtentBlocks * kSector, kMetadataExtentB)});
         }
-        spec.informationLength = kMetadataExtentBlocks * 2 * kSector;
-        writeFileEntry(image.at(kPartitionStart + kMetadataFileEntry), spec);
+        fields.informationLength = kMetadataExtentBlocks * 2 * kSector;
+        writeFileEntry(image.at(kPartitionStart + kMetadataFileEntry), fields);
         image.at(kPartitionStart + kMetadataExtentB + kMetadataExtentBlocks);
     }
     void writeVat() {
@@ -362,18 +362,18 @@ class DiscBuilder {
             table.insert(table.end(), b, b + 4);
         }
         uint32_t block = putData(table);
-        EntrySpec spec;
-        spec.informationLength = table.size();
+        EntrySpec fields;
+        fields.informationLength = table.size();
         if (layout == Layout::VirtualLongVat) {
-            spec.adType = 1;
-            spec.area = longAd(uint32_t(table.size()), block, 0);
+            fields.adType = 1;
+            fields.area = longAd(uint32_t(table.size()), block, 0);
         } else {
-            spec.adType = 0;
-            spec.area = shortAd(uint32_t(table.size()), block);
+            fields.adType = 0;
+            fields.area = shortAd(uint32_t(table.size()), block);
         }
         // The VAT's entry is the last sector of the image.
         uint32_t last = image.sectors() > 2100 ? image.sectors() : 2100;
-        writeFileEntry(image.at(last), spec);
+        writeFileEntry(image.at(last), fields);
     }
 };
 

@@ -105,9 +105,9 @@ Bytes metadataImage(uint32_t start, uint32_t location, const Bytes& ads, uint32_
         image.at(s)[0] = uint8_t(s);
         image.at(s)[1] = uint8_t(s >> 8);
     }
-    EntrySpec spec;
-    spec.area = ads;
-    writeFileEntry(image.at(start + location), spec);
+    EntrySpec fields;
+    fields.area = ads;
+    writeFileEntry(image.at(start + location), fields);
     return image.bytes;
 }
 
@@ -174,9 +174,9 @@ TEST(Mapping, MetadataFileReachingPastTheImageIsRefusedWithoutAllocating) {
 
 TEST(Mapping, SecondMetadataMapReplacesTheCache) {
     Bytes bytes = metadataImage(100, 1, shortAd(4 * 2048, 10), 200);
-    EntrySpec spec;
-    spec.area = shortAd(2 * 2048, 50);
-    writeFileEntry(&bytes[(100 + 2) * 2048], spec);
+    EntrySpec fields;
+    fields.area = shortAd(2 * 2048, 50);
+    writeFileEntry(&bytes[(100 + 2) * 2048], fields);
     HandVolume hand(100, bytes);
     uint8_t work[2048];
     hand.maps[1] = {2, PartitionKind::Metadata, 0, &hand.volume.partitions[0], 1, 0, nullptr};
@@ -199,11 +199,11 @@ Bytes embeddedVatImage(const std::vector<uint32_t>& entries, uint32_t sectors, u
         put32(b, e);
         table.insert(table.end(), b, b + 4);
     }
-    EntrySpec spec;
-    spec.adType = 3;
-    spec.area = table;
-    spec.informationLength = informationLength != 0 ? informationLength : table.size();
-    writeFileEntry(image.at(sectors - 1), spec);
+    EntrySpec fields;
+    fields.adType = 3;
+    fields.area = table;
+    fields.informationLength = informationLength != 0 ? informationLength : table.size();
+    writeFileEntry(image.at(sectors - 1), fields);
     return image.bytes;
 }
 
@@ -261,12 +261,12 @@ TEST(Mapping, VatOfMoreThan65535EntriesKeepsEveryEntry) {
     for (size_t i = 0; i < table.size(); ++i) {
         image.at(uint32_t(tableBlock + i / 2048))[i % 2048] = table[i];
     }
-    EntrySpec spec;
-    spec.adType = 1;
-    spec.area = longAd(uint32_t(table.size()), tableBlock, 0);
-    spec.informationLength = table.size();
+    EntrySpec fields;
+    fields.adType = 1;
+    fields.area = longAd(uint32_t(table.size()), tableBlock, 0);
+    fields.informationLength = table.size();
     uint32_t last = image.sectors() + 1;
-    writeFileEntry(image.at(last), spec);
+    writeFileEntry(image.at(last), fields);
     HandVolume hand(0, image.bytes);
     hand.maps[0].mapType = 1;
     PartitionMap& map = hand.maps[1];

@@ -281,10 +281,10 @@ TEST(RootEntry, UnreadableOrExtendedRootGivesAnEmptyMountedVolume) {
     }
     {
         DiscBuilder b(Layout::Physical);
-        EntrySpec spec;
-        spec.adType = 2;
-        spec.area = Bytes(20, 0x11);
-        uint32_t root = b.entry(spec);
+        EntrySpec fields;
+        fields.adType = 2;
+        fields.area = Bytes(20, 0x11);
+        uint32_t root = b.entry(fields);
         bool mounted = false;
         auto volume = mountBytes(b.finish(root), &mounted);
         EXPECT_TRUE(mounted);
@@ -292,9 +292,9 @@ TEST(RootEntry, UnreadableOrExtendedRootGivesAnEmptyMountedVolume) {
     }
     {
         DiscBuilder b(Layout::Physical);
-        EntrySpec spec;
-        spec.adType = 5;
-        uint32_t root = b.entry(spec);
+        EntrySpec fields;
+        fields.adType = 5;
+        uint32_t root = b.entry(fields);
         bool mounted = true;
         auto volume = mountBytes(b.finish(root), &mounted);
         EXPECT_FALSE(mounted);
@@ -314,11 +314,11 @@ TEST(RootEntry, EmbeddedRootDirectoryPointsIntoItsOwnSector) {
     DiscBuilder b(Layout::Physical);
     uint32_t file = b.file(pattern(10, 1));
     Bytes fids = cat({fid(kFidDirectory | kFidParent, {}, b.icb(0)), b.child("a.txt", file)});
-    EntrySpec spec;
-    spec.adType = 3;
-    spec.eaLength = 24;
-    spec.area = fids;
-    uint32_t root = b.entry(spec);
+    EntrySpec fields;
+    fields.adType = 3;
+    fields.eaLength = 24;
+    fields.area = fids;
+    uint32_t root = b.entry(fields);
     bool mounted = false;
     auto volume = mountBytes(b.finish(root), &mounted);
     ASSERT_TRUE(mounted);
