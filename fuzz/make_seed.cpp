@@ -66,9 +66,8 @@ class RecordingDevice : public BlockDevice {
         if (command->cdb[0] != kOpRead10) {
             return true;
         }
-        uint32_t first = (uint32_t(command->cdb[2]) << 24) | (uint32_t(command->cdb[3]) << 16) |
-                         (uint32_t(command->cdb[4]) << 8) | command->cdb[5];
-        uint32_t count = (uint32_t(command->cdb[7]) << 8) | command->cdb[8];
+        uint32_t first = readBe32(command->cdb + 2);
+        uint32_t count = readBe16(command->cdb + 7);
         uint32_t delivered = 0;
         while (delivered < count && (uint64_t(first) + delivered + 1) * overlay::kSector <= bytes.size()) {
             touched->insert(first + delivered);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "io/block_device.h"
+#include "io/byte_order.h"
 
 // The input format, little-endian:
 //   u32 device size in sectors, u32 first failing sector, u8 fault mode (0 none, 1 fail, 2 short), 3 spare bytes,
@@ -84,9 +85,8 @@ class OverlayDevice : public BlockDevice {
         if (command->cdb[0] != kOpRead10) {
             return true;
         }
-        uint32_t first = (uint32_t(command->cdb[2]) << 24) | (uint32_t(command->cdb[3]) << 16) |
-                         (uint32_t(command->cdb[4]) << 8) | command->cdb[5];
-        uint32_t count = (uint32_t(command->cdb[7]) << 8) | command->cdb[8];
+        uint32_t first = readBe32(command->cdb + 2);
+        uint32_t count = readBe16(command->cdb + 7);
         // The reader must never ask for more than it gave room for.
         if (uint64_t(count) * overlay::kSector > command->transferLength) {
             __builtin_trap();

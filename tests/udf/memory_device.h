@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "io/block_device.h"
+#include "io/byte_order.h"
 
 struct ReadCommand {
     uint32_t sector;
@@ -39,9 +40,8 @@ class MemoryDevice : public BlockDevice {
         if (command->cdb[0] != kOpRead10) {
             return true;
         }
-        uint32_t sector = (uint32_t(command->cdb[2]) << 24) | (uint32_t(command->cdb[3]) << 16) |
-                          (uint32_t(command->cdb[4]) << 8) | command->cdb[5];
-        uint32_t count = (uint32_t(command->cdb[7]) << 8) | command->cdb[8];
+        uint32_t sector = readBe32(command->cdb + 2);
+        uint32_t count = readBe16(command->cdb + 7);
         reads.push_back({sector, count, data});
         uint32_t delivered = 0;
         while (delivered < count) {
