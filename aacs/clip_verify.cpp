@@ -1,44 +1,15 @@
 // Clip verification: digest every complete unit and compare its last 8 bytes with the table.
 #include "aacs/clip_verify.h"
 
-#include <cctype>
 #include <cstring>
 
-#include "aacs/options.h"
-#include "console/console.h"
+#include "aacs/disc_source.h"
+#include "aacs/run_reporter.h"
 #include "digest/sha.h"
-
-bool HostClipSource::open() {
-    stream = std::fopen(filePath, "rb");
-    if (!stream) return false;
-    // Unbuffered, so each unit is one read straight into the caller's buffer.
-    std::setvbuf(stream, nullptr, _IONBF, 0);
-    return true;
-}
-
-bool HostClipSource::readUnit(uint64_t, uint8_t* unit) {
-    return stream && std::fread(unit, 1, kHashUnitSize, stream) == kHashUnitSize;
-}
-
-void HostClipSource::close() {
-    if (stream) std::fclose(stream);
-    stream = nullptr;
-}
 
 int unitPercent(uint64_t offset, uint64_t clipSize) {
     if (clipSize == 0) return 0;
     return static_cast<int>(static_cast<float>(offset) * 100.0f / static_cast<float>(clipSize));
-}
-
-uint32_t clipNumberOf(const char* name) {
-    const char* p = name;
-    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
-    bool negative = false;
-    if (*p == '+' || *p == '-') negative = *p++ == '-';
-    uint32_t value = 0;
-    // Wraps like a 32-bit number instead of overflowing on an absurdly long run of digits.
-    for (; *p >= '0' && *p <= '9'; ++p) value = value * 10u + static_cast<uint32_t>(*p - '0');
-    return negative ? 0u - value : value;
 }
 
 namespace {
@@ -65,20 +36,22 @@ uint32_t nextRunOf(const ContentHashTable* table, uint32_t after, uint32_t clipN
 
 }  // namespace
 
-int verifyClip(const ContentHashTable* table, uint8_t* unitBuffer, ClipSource* source, const char* displayName,
-               uint32_t clipNumber, bool useSha256, uint64_t clipSize) {
+int verifyClip(const ContentHashTable* table, uint8_t* unitBuffer, ClipSource* source, const ClipFile& clip,
+               const VerifySettings& settings, RunReporter* reporter) {
+    const uint32_t clipNumber = clip.number;
+    const uint64_t clipSize = clip.size;
     if (clipSize < kMinHashedClipSize) {
-        if (gOptions.verbose) printPlain("%s was skipped due to no content hash\n", displayName);
+        reporter->clipSkipped(clip);
         return kClipSkipped;
     }
     if (!source->open()) {
-        printColored(kColorRed, "cannot open file %s\n", source->path());
+        reporter->clipNotOpened(clip, source->path());
         return kClipCannotOpen;
     }
     uint32_t k = 0;
     while (k < table->entryCount && table->entries[k].clipNumber != clipNumber) ++k;
     if (k == table->entryCount) {
-        printColored(kColorRed, "No hash unit %d/%05d/%d\n", 0, static_cast<int>(clipNumber), 0);
+        reporter->noHashUnit(clip, 0);
         source->close();
         return 0;
     }
@@ -88,7 +61,6 @@ int verifyClip(const ContentHashTable* table, uint8_t* unitBuffer, ClipSource* s
     const uint64_t completeUnits = clipSize / kHashUnitSize;
     uint64_t ordinal = 0;
     int mismatches = 0;
-    bool allMatched = true;
     bool unreadable = false;
     uint8_t digest[32];
 
@@ -98,12 +70,11 @@ int verifyClip(const ContentHashTable* table, uint8_t* unitBuffer, ClipSource* s
             unreadable = ordinal < completeUnits;
             break;
         }
-        const uint8_t* tail = unitDigestTail(unitBuffer, useSha256, digest);
+        const uint8_t* tail = unitDigestTail(unitBuffer, table->useSha256, digest);
         if (u >= e) {
             uint32_t next = nextRunOf(table, k, clipNumber, u);
             if (next == table->entryCount) {
-                printColored(kColorRed, "No hash unit %d/%05d/%d\n", 0, static_cast<int>(clipNumber),
-                             static_cast<int>(u));
+                reporter->noHashUnit(clip, u);
                 break;
             }
             k = next;
@@ -112,27 +83,16 @@ int verifyClip(const ContentHashTable* table, uint8_t* unitBuffer, ClipSource* s
         }
         // A run that starts beyond the loaded values has run out of values like any other.
         if (u >= table->unitHashCount) {
-            printColored(kColorRed, "No hash unit %d/%05d/%d\n", 0, static_cast<int>(clipNumber),
-                         static_cast<int>(u));
+            reporter->noHashUnit(clip, u);
             break;
         }
         const uint64_t offset = ordinal * kHashUnitSize;
-        const int percent = unitPercent(offset, clipSize);
         if (std::memcmp(tail, table->unitHashes[u], kUnitHashBytes) == 0) {
-            if (gOptions.progress) {
-                printColored(kColorGreen, "%s content hash match at offset %" PRIu64 " (%i%%)\r", displayName,
-                             offset, percent);
-            }
+            reporter->unitMatched(clip, offset);
         } else {
             ++mismatches;
-            allMatched = false;
-            if (gOptions.abortOnMismatch) {
-                printColored(kColorRed, "%s content hash mismatch\n", displayName);
-                break;
-            }
-            char expected[2 * kUnitHashBytes + 1];
-            printColored(kColorRed, "%s content hash mismatch at offset %" PRIu64 " (%i%%), expected hash=%s\n",
-                         displayName, offset, percent, hexString(table->unitHashes[u], kUnitHashBytes, expected));
+            reporter->unitMismatched(clip, offset, table->unitHashes[u], tail);
+            if (settings.abortOnMismatch) break;
         }
         ++ordinal;
         ++u;
@@ -140,17 +100,9 @@ int verifyClip(const ContentHashTable* table, uint8_t* unitBuffer, ClipSource* s
 
     source->close();
     if (unreadable) {
-        printColored(kColorRed, "%s cannot be read at offset %" PRIu64 "\n", displayName, ordinal * kHashUnitSize);
+        reporter->clipUnreadable(clip, ordinal * kHashUnitSize);
         return mismatches + 1;
     }
-    if (allMatched) {
-        if (gOptions.progress) {
-            printColored(kColorGreen,
-                         "%s content hash match                                                                     \n",
-                         displayName);
-        } else {
-            printColored(kColorGreen, "%s content hash match\n", displayName);
-        }
-    }
+    if (mismatches == 0) reporter->clipMatched(clip);
     return mismatches;
 }

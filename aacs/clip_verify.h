@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 
 #include "aacs/content_table.h"
 
@@ -11,6 +10,9 @@ constexpr uint64_t kMinHashedClipSize = 1376256;
 
 constexpr int kClipSkipped = -1;
 constexpr int kClipCannotOpen = -2;
+
+struct ClipFile;
+class RunReporter;
 
 // Where a clip's units come from.
 class ClipSource {
@@ -24,28 +26,14 @@ public:
     virtual const char* path() const = 0;
 };
 
-// A clip file of a disc folder, read front to back through one C stream.
-class HostClipSource : public ClipSource {
-public:
-    explicit HostClipSource(const char* path) : filePath(path) {}
-    ~HostClipSource() override { close(); }
-    bool open() override;
-    bool readUnit(uint64_t ordinal, uint8_t* unit) override;
-    void close() override;
-    const char* path() const override { return filePath; }
-
-private:
-    const char* filePath;
-    std::FILE* stream = nullptr;
+struct VerifySettings {
+    bool abortOnMismatch;  // end the clip at its first mismatching unit
 };
 
 // The percentage a unit's offset is shown with: single precision, truncated, 0 for an empty clip.
 int unitPercent(uint64_t offset, uint64_t clipSize);
 
 // Returns kClipSkipped, kClipCannotOpen, 0 (no mismatch) or the number of mismatching units; a clip whose
-// size promises a complete unit that cannot be read also counts one more.
-int verifyClip(const ContentHashTable* table, uint8_t* unitBuffer, ClipSource* source, const char* displayName,
-               uint32_t clipNumber, bool useSha256, uint64_t clipSize);
-
-// The number a clip file's name gives: its leading decimal digits, after optional blanks and a sign.
-uint32_t clipNumberOf(const char* name);
+// size promises a complete unit that cannot be read also counts one more. The digest is the table's.
+int verifyClip(const ContentHashTable* table, uint8_t* unitBuffer, ClipSource* source, const ClipFile& clip,
+               const VerifySettings& settings, RunReporter* reporter);

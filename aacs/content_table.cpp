@@ -3,8 +3,6 @@
 
 #include <cstring>
 
-#include "aacs/options.h"
-#include "console/console.h"
 #include "io/byte_order.h"
 #include "io/heap.h"
 
@@ -25,9 +23,9 @@ ContentCertificate decodeCertificate(const uint8_t* p) {
 
 }  // namespace
 
-void addContentPair(ContentHashTable* table, const uint8_t* certificate, uint64_t certificateSize,
-                    const uint8_t* hashTable, uint64_t hashTableSize, int pairNumber) {
-    if (!certificate || certificateSize < kCertificateBytes) return;
+bool addContentPair(ContentHashTable* table, const uint8_t* certificate, uint64_t certificateSize,
+                    const uint8_t* hashTable, uint64_t hashTableSize, ContentCertificate* merged) {
+    if (!certificate || certificateSize < kCertificateBytes) return false;
     if (!hashTable) hashTableSize = 0;
     const ContentCertificate cert = decodeCertificate(certificate);
 
@@ -41,48 +39,34 @@ void addContentPair(ContentHashTable* table, const uint8_t* certificate, uint64_
         m = available < cert.NumberOfHashUnits ? static_cast<uint32_t>(available) : cert.NumberOfHashUnits;
     }
     // Counts are 32-bit; a merge that would wrap them is refused whole.
-    if (table->entryCount > UINT32_MAX - n || table->unitHashCount > UINT32_MAX - m) return;
+    if (table->entryCount > UINT32_MAX - n || table->unitHashCount > UINT32_MAX - m) return false;
 
     if (n > 0) {
         size_t bytes = static_cast<size_t>(table->entryCount + n) * sizeof(ClipHashEntry);
         void* grown = table->entries ? heapRealloc(table->entries, bytes) : heapAlloc(bytes);
-        if (!grown) return;
+        if (!grown) return false;
         table->entries = static_cast<ClipHashEntry*>(grown);
     }
     if (m > 0) {
         size_t bytes = static_cast<size_t>(table->unitHashCount + m) * kUnitHashBytes;
         void* grown = table->unitHashes ? heapRealloc(table->unitHashes, bytes) : heapAlloc(bytes);
-        if (!grown) return;
+        if (!grown) return false;
         table->unitHashes = static_cast<uint8_t(*)[kUnitHashBytes]>(grown);
     }
 
     table->useSha256 = cert.CertType == 0x10;
     table->present = true;
-    if (gOptions.verbose) {
-        printPlain("  Layer %d\n", pairNumber);
-        printPlain("\tCertType=%u\n", static_cast<unsigned>(cert.CertType));
-        printPlain("\tBEE=%u\n", static_cast<unsigned>(cert.BEE));
-        printPlain("\tTotalNumberOfHashUnits=%u\n", cert.TotalNumberOfHashUnits);
-        printPlain("\tTotalNumberOfLayers=%u\n", static_cast<unsigned>(cert.TotalNumberOfLayers));
-        printPlain("\tLayerNumber=%u\n", static_cast<unsigned>(cert.LayerNumber));
-        printPlain("\tNumberOfHashUnits=%u\n", cert.NumberOfHashUnits);
-        printPlain("\tNumberOfDigests=%u\n", static_cast<unsigned>(cert.NumberOfDigests));
-        printPlain("\tApplicantID=%u\n", static_cast<unsigned>(cert.ApplicantID));
-    }
     for (uint32_t i = 0; i < n; ++i) {
         const uint8_t* record = hashTable + static_cast<size_t>(i) * kEntryBytes;
-        ClipHashEntry entry{readBe32(record), readBe32(record + 4), readBe32(record + 8)};
-        if (gOptions.verbose) {
-            printPlain("\t%08x %05d.m2ts %08x\n", entry.firstUnit, static_cast<int>(entry.clipNumber),
-                       entry.auxValue);
-        }
-        table->entries[table->entryCount++] = entry;
+        table->entries[table->entryCount++] = {readBe32(record), readBe32(record + 4), readBe32(record + 8)};
     }
     if (m > 0) {
         std::memcpy(table->unitHashes[table->unitHashCount], hashTable + entryBytes,
                     static_cast<size_t>(m) * kUnitHashBytes);
         table->unitHashCount += m;
     }
+    if (merged) *merged = cert;
+    return true;
 }
 
 void releaseContentTable(ContentHashTable* table) {

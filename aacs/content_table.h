@@ -34,11 +34,12 @@ struct ContentHashTable {
     bool present;
 };
 
-// Merges one pair; pairNumber is 1-based and used only in the verbose dump. Reads never go past either
-// buffer: a certificate shorter than 16 bytes is passed over, and a short hash table gives only the whole
-// records and values it holds.
-void addContentPair(ContentHashTable* table, const uint8_t* certificate, uint64_t certificateSize,
-                    const uint8_t* hashTable, uint64_t hashTableSize, int pairNumber);
+// Merges one pair and returns whether it was merged, with its decoded certificate in *merged. Reads never
+// go past either buffer: a certificate shorter than 16 bytes is passed over, and a short hash table gives
+// only the whole records and values it holds. A merge that would wrap the counts or cannot grow the arrays
+// is refused whole.
+bool addContentPair(ContentHashTable* table, const uint8_t* certificate, uint64_t certificateSize,
+                    const uint8_t* hashTable, uint64_t hashTableSize, ContentCertificate* merged);
 void releaseContentTable(ContentHashTable* table);
 
 // The end (exclusive) of the run of hash units that entry k owns, never beyond the loaded values.

@@ -1,4 +1,4 @@
-// The process-wide switches, set once from the command line and only read afterwards.
+// The switches of one invocation, read once from the command line.
 #pragma once
 
 struct Options {
@@ -7,5 +7,3 @@ struct Options {
     bool noLogo;
     bool abortOnMismatch;
 };
-
-extern Options gOptions;

@@ -1,4 +1,4 @@
-// The counters of one run and the summary both runs end with.
+// The counters of one run.
 #pragma once
 
 #include <cstdint>
@@ -14,4 +14,3 @@ struct RunTotals {
 
 // Adds one verifyClip result; totalFiles is counted by the caller.
 void countResult(RunTotals* totals, int result);
-void printSummary(const RunTotals* totals);

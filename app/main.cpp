@@ -1,6 +1,6 @@
 // The entry point: console set-up, the switch scan, banner or usage, and the choice of run.
-#include "aacs/folder_run.h"
-#include "aacs/image_run.h"
+#include "aacs/console_reporter.h"
+#include "aacs/disc_run.h"
 #include "aacs/options.h"
 #include "app/options_scan.h"
 #include "console/console.h"
@@ -12,16 +12,19 @@ int main(int argc, char** argv) {
         printUsage();
         return 0;
     }
+    Options options{};
     const char* path = nullptr;
-    if (scanArguments(argc, argv, &gOptions, &path) == ScanResult::Help) {
+    if (scanArguments(argc, argv, &options, &path) == ScanResult::Help) {
         printUsage();
         return 0;
     }
-    if (!gOptions.noLogo) printPlain("tamsel 1.2 - M2TS content hash verifier\n");
+    if (!options.noLogo) printPlain("tamsel 1.2 - M2TS content hash verifier\n");
     if (!path) {
         printUsage();
         return 0;
     }
-    if (IsDirectory(path)) return runFolder(path);
-    return runImage(path);
+    ConsoleReporter reporter(options);
+    const RunSettings settings{options.abortOnMismatch};
+    if (IsDirectory(path)) return runFolder(path, settings, &reporter);
+    return runImage(path, settings, &reporter);
 }

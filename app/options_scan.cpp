@@ -4,7 +4,6 @@
 #include <cctype>
 
 #include "console/console.h"
-#include "io/host_file.h"
 
 namespace {
 
@@ -20,7 +19,7 @@ bool equalsNoCase(const char* text, const char* expected) {
 ScanResult scanArguments(int argc, char** argv, Options* options, const char** path) {
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
-        if (IsSwitchLead(arg[0])) {
+        if (isSwitchLead(arg[0])) {
             // Only the second character decides, so -abort acts as -a and -verbose as -v.
             switch (arg[1]) {
                 case '?':

@@ -8,3 +8,6 @@ enum class ScanResult { Run, Help };
 // Warns about every path after the first. Stops at a help switch, leaving the rest unexamined.
 ScanResult scanArguments(int argc, char** argv, Options* options, const char** path);
 void printUsage();
+
+// Whether an argument beginning with this character is a switch on this host.
+bool isSwitchLead(char c);

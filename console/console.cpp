@@ -11,13 +11,8 @@ ConsoleState gConsole = {-1, 0};
 namespace {
 
 bool gInteractive = false;
-AttributeSink gSink = nullptr;
 
 void setAttributes(uint16_t attributes) {
-    if (gSink) {
-        gSink(attributes);
-        return;
-    }
     consoleWriteAttributes(gConsole.outputHandle, attributes, gConsole.savedAttributes);
 }
 
@@ -35,8 +30,6 @@ void setupConsole() {
     gConsole.savedAttributes = consoleReadAttributes(gConsole.outputHandle, &attributes) ? attributes : 0;
     gInteractive = consoleIsInteractive(gConsole.outputHandle);
 }
-
-void setAttributeSinkForTest(AttributeSink sink) { gSink = sink; }
 
 void printPlain(const char* format, ...) {
     va_list args;

@@ -28,7 +28,3 @@ char* hexString(const uint8_t* bytes, int count, char* out);
 inline uint16_t coloredAttributes(uint16_t saved, uint16_t color) {
     return static_cast<uint16_t>((saved & 0xFFF0) | color);
 }
-
-// Test seam: receives every attribute change instead of the console when set.
-using AttributeSink = void (*)(uint16_t attributes);
-void setAttributeSinkForTest(AttributeSink sink);

@@ -6,8 +6,9 @@
 #include <vector>
 
 #include "aacs/clip_verify.h"
+#include "aacs/console_reporter.h"
 #include "aacs/content_table.h"
-#include "aacs/options.h"
+#include "aacs/disc_source.h"
 #include "tools/sampledisc.h"
 
 namespace {
@@ -81,9 +82,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     uint8_t flags = data[0];
-    gOptions.verbose = (flags & 1) != 0;
-    gOptions.progress = (flags & 2) != 0;
-    gOptions.abortOnMismatch = (flags & 4) != 0;
+    Options options{};
+    options.verbose = (flags & 1) != 0;
+    options.progress = (flags & 2) != 0;
+    options.abortOnMismatch = (flags & 4) != 0;
+    ConsoleReporter reporter(options);
     uint64_t claimed = (flags & 8) != 0 ? kClipBytes + 3 * uint64_t(kHashUnitSize) : kClipBytes;
     uint64_t failFrom = (flags >> 4) == 15 ? UINT64_MAX : uint64_t(flags >> 4);
 
@@ -100,7 +103,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // Copies, so a read past the loaded bytes is one past a heap block of exactly their size.
         std::vector<uint8_t> cer(certificate, certificate + certificateSize);
         std::vector<uint8_t> tbl(hashTable, hashTable + hashTableSize);
-        addContentPair(&table, cer.data(), cer.size(), tbl.empty() ? nullptr : tbl.data(), tbl.size(), ++pair);
+        ContentCertificate merged;
+        ++pair;
+        if (addContentPair(&table, cer.data(), cer.size(), tbl.empty() ? nullptr : tbl.data(), tbl.size(), &merged)) {
+            reporter.contentPairMerged(uint32_t(pair), merged, table.entries + entriesBefore,
+                                       table.entryCount - entriesBefore);
+        }
         check(table.entryCount - entriesBefore <= tbl.size() / kEntryBytes);
         check(table.unitHashCount - valuesBefore <= tbl.size() / kUnitHashBytes);
         check(certificateSize >= kCertificateBytes || (table.entryCount == entriesBefore &&
@@ -120,10 +128,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint64_t completeUnits = claimed / kHashUnitSize;
     for (int i = 0; i < (numbers[0] == numbers[1] ? 1 : 2); ++i) {
         MemoryClip clip(failFrom);
-        int result = verifyClip(&table, unit.data(), &clip, "00001.m2ts", numbers[i], table.useSha256, claimed);
+        ClipFile file{"00001.m2ts", claimed, numbers[i], true};
+        int result = verifyClip(&table, unit.data(), &clip, file, VerifySettings{options.abortOnMismatch}, &reporter);
         check(result >= 0);
         check(clip.reads <= completeUnits + 1);
-        if (gOptions.abortOnMismatch) {
+        if (options.abortOnMismatch) {
             check(result <= 1);
         }
         // A clip that stopped reading before the units its size promises was not compared in full, so it

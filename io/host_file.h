@@ -48,5 +48,3 @@ uint32_t HostTickCount();
 
 // The path separator that folder-run paths are joined with on this host.
 extern const char kPathSeparator;
-// Whether a command-line argument beginning with this character is a switch on this host.
-bool IsSwitchLead(char c);

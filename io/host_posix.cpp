@@ -24,9 +24,6 @@ void heapFree(void* block) { std::free(block); }
 
 const char kPathSeparator = '/';
 
-// A slash starts an absolute path here, so only a hyphen introduces a switch.
-bool IsSwitchLead(char c) { return c == '-'; }
-
 bool HostFile::Open(const char* name, unsigned mode) {
     Close();
     int flags = O_RDONLY;

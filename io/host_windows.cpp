@@ -30,8 +30,6 @@ void heapFree(void* block) {
 
 const char kPathSeparator = '\\';
 
-bool IsSwitchLead(char c) { return c == '-' || c == '/' || c == '\\'; }
-
 namespace {
 
 HANDLE asHandle(NativeHandle handle) { return reinterpret_cast<HANDLE>(handle); }

@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "aacs/clip_verify.h"
-#include "aacs/options.h"
+#include "aacs/console_reporter.h"
+#include "aacs/disc_source.h"
+#include "aacs/folder_source.h"
 #include "console/console.h"
 #include "digest/sha.h"
 #include "tests/support/test_support.h"
@@ -70,14 +72,17 @@ struct Table {
 
 class VerifyClip : public ::testing::Test {
 protected:
-    void TearDown() override { gOptions = Options{}; }
-    int run(const Table& t, MemoryClip& clip, uint32_t number = 1) {
+    int run(const Table& t, ClipSource& clip, uint32_t number, uint64_t size) {
+        ConsoleReporter reporter(options);
+        ClipFile file{"00001.m2ts", size, number, true};
         testing::internal::CaptureStdout();
-        int result = verifyClip(&t.table, unit.data(), &clip, "00001.m2ts", number, t.table.useSha256,
-                                clip.bytes.size());
+        int result = verifyClip(&t.table, unit.data(), &clip, file, VerifySettings{options.abortOnMismatch},
+                                &reporter);
         output = testing::internal::GetCapturedStdout();
         return result;
     }
+    int run(const Table& t, MemoryClip& clip, uint32_t number = 1) { return run(t, clip, number, clip.bytes.size()); }
+    Options options{};
     std::vector<uint8_t> unit = std::vector<uint8_t>(kHashUnitSize);
     std::string output;
 };
@@ -85,7 +90,7 @@ protected:
 }  // namespace
 
 TEST_F(VerifyClip, SkipThresholdIsSevenUnits) {
-    gOptions.verbose = true;
+    options.verbose = true;
     MemoryClip small(kMinHashedClipSize - 1);
     Table t(small, {{0, 1, 0}}, 7, true);
     EXPECT_EQ(run(t, small), kClipSkipped);
@@ -131,13 +136,13 @@ TEST_F(VerifyClip, AbortStopsAtTheFirstMismatchWithoutTheMatchLine) {
     EXPECT_NE(output.find("offset 1572864 (80%)"), std::string::npos);
     EXPECT_EQ(output.find("content hash match"), std::string::npos);
 
-    gOptions.abortOnMismatch = true;
+    options.abortOnMismatch = true;
     EXPECT_EQ(run(t, clip), 1);
     EXPECT_EQ(output, "00001.m2ts content hash mismatch\n");
 }
 
 TEST_F(VerifyClip, ProgressLinesThenThePaddedMatchLine) {
-    gOptions.progress = true;
+    options.progress = true;
     MemoryClip clip(8 * kHashUnitSize);
     Table t(clip, {{0, 1, 0}}, 8, true);
     EXPECT_EQ(run(t, clip), 0);
@@ -257,10 +262,8 @@ TEST_F(VerifyClip, HostFileShorterThanItsListedSizeIsNotCalledIntact) {
     for (const auto& c : cases) {
         std::string path = dir.sub("00001.m2ts");
         testsupport::writeFile(path, std::vector<uint8_t>(clip.bytes.begin(), clip.bytes.begin() + long(c.onDisk)));
-        HostClipSource source(path.c_str());
-        testing::internal::CaptureStdout();
-        int result = verifyClip(&t.table, unit.data(), &source, "00001.m2ts", 1, true, listed);
-        output = testing::internal::GetCapturedStdout();
+        HostClipSource source(path);
+        int result = run(t, source, 1, listed);
         EXPECT_EQ(result, c.result) << c.onDisk;
         EXPECT_EQ(output, c.expected) << c.onDisk;
     }

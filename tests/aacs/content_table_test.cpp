@@ -3,8 +3,8 @@
 
 #include <vector>
 
+#include "aacs/console_reporter.h"
 #include "aacs/content_table.h"
-#include "aacs/options.h"
 
 namespace {
 
@@ -42,14 +42,19 @@ std::vector<uint8_t> hashTable(const std::vector<Entry>& entries, uint32_t value
 
 class ContentTable : public ::testing::Test {
 protected:
-    void TearDown() override {
-        releaseContentTable(&table);
-        gOptions = Options{};
-    }
+    void TearDown() override { releaseContentTable(&table); }
+    // Merged as a run merges a pair: the table grows, and the console reporter shows what was merged.
     void merge(const std::vector<uint8_t>& cert, const std::vector<uint8_t>& tbl, int pair = 1) {
-        addContentPair(&table, cert.data(), cert.size(), tbl.data(), tbl.size(), pair);
+        const uint32_t before = table.entryCount;
+        ContentCertificate merged;
+        if (addContentPair(&table, cert.data(), cert.size(), tbl.data(), tbl.size(), &merged)) {
+            ConsoleReporter reporter(options);
+            reporter.contentPairMerged(static_cast<uint32_t>(pair), merged, table.entries + before,
+                                       table.entryCount - before);
+        }
     }
     ContentHashTable table{};
+    Options options{};
 };
 
 }  // namespace
@@ -121,7 +126,7 @@ TEST_F(ContentTable, ShortFilesContributeOnlyWhatTheyHold) {
 }
 
 TEST_F(ContentTable, VerboseDumpIsExact) {
-    gOptions.verbose = true;
+    options.verbose = true;
     testing::internal::CaptureStdout();
     merge(certificate(0x10, 0x80, 10, 2), hashTable({{0, 1, 0}, {6, 2, 0x1F}}, 10, 0));
     merge(certificate(0x00, 0x7F, 0, 0), {}, 2);

@@ -4,23 +4,19 @@
 #include <vector>
 
 #include "console/console.h"
+#include "tests/console/console_os_recorder.h"
 
 namespace {
 
-std::vector<uint16_t> gCalls;
-void recordAttributes(uint16_t attributes) { gCalls.push_back(attributes); }
+std::vector<uint16_t>& gCalls = gRecordedAttributes;
 
 class ColourCalls : public ::testing::Test {
 protected:
     void SetUp() override {
         gCalls.clear();
         saved = gConsole.savedAttributes;
-        setAttributeSinkForTest(recordAttributes);
     }
-    void TearDown() override {
-        setAttributeSinkForTest(nullptr);
-        gConsole.savedAttributes = saved;
-    }
+    void TearDown() override { gConsole.savedAttributes = saved; }
     uint16_t saved = 0;
 };
 

@@ -1,0 +1,96 @@
+// The console text of a run, byte for byte: green for matches, red for mismatches and failures.
+#include "aacs/console_reporter.h"
+
+#include "aacs/clip_verify.h"
+#include "aacs/disc_source.h"
+#include "console/console.h"
+
+void ConsoleReporter::runStarted(const char* discPath) {
+    if (options.verbose) printPlain("Verify content hash of %s\n", discPath);
+}
+
+void ConsoleReporter::discNotMounted(const char* discPath) {
+    printColored(kColorRed, "Failed to parse UDF file system in %s!\n", discPath);
+}
+
+void ConsoleReporter::contentFolderMissing() { printColored(kColorRed, "AACS directory not present, abort!\n"); }
+
+void ConsoleReporter::contentPairMerged(uint32_t pairNumber, const ContentCertificate& cert,
+                                        const ClipHashEntry* entries, uint32_t entryCount) {
+    if (!options.verbose) return;
+    printPlain("  Layer %d\n", static_cast<int>(pairNumber));
+    printPlain("\tCertType=%u\n", static_cast<unsigned>(cert.CertType));
+    printPlain("\tBEE=%u\n", static_cast<unsigned>(cert.BEE));
+    printPlain("\tTotalNumberOfHashUnits=%u\n", cert.TotalNumberOfHashUnits);
+    printPlain("\tTotalNumberOfLayers=%u\n", static_cast<unsigned>(cert.TotalNumberOfLayers));
+    printPlain("\tLayerNumber=%u\n", static_cast<unsigned>(cert.LayerNumber));
+    printPlain("\tNumberOfHashUnits=%u\n", cert.NumberOfHashUnits);
+    printPlain("\tNumberOfDigests=%u\n", static_cast<unsigned>(cert.NumberOfDigests));
+    printPlain("\tApplicantID=%u\n", static_cast<unsigned>(cert.ApplicantID));
+    for (uint32_t i = 0; i < entryCount; ++i) {
+        printPlain("\t%08x %05d.m2ts %08x\n", entries[i].firstUnit, static_cast<int>(entries[i].clipNumber),
+                   entries[i].auxValue);
+    }
+}
+
+void ConsoleReporter::contentTableMissing() {
+    printColored(kColorRed, "Content hash table missing, unable to verify integrity of M2TS files.\n");
+}
+
+void ConsoleReporter::clipSkipped(const ClipFile& clip) {
+    if (options.verbose) printPlain("%s was skipped due to no content hash\n", clip.name.c_str());
+}
+
+void ConsoleReporter::clipNotOpened(const ClipFile&, const char* path) {
+    printColored(kColorRed, "cannot open file %s\n", path);
+}
+
+void ConsoleReporter::noHashUnit(const ClipFile& clip, uint32_t unitIndex) {
+    printColored(kColorRed, "No hash unit %d/%05d/%d\n", 0, static_cast<int>(clip.number),
+                 static_cast<int>(unitIndex));
+}
+
+void ConsoleReporter::unitMatched(const ClipFile& clip, uint64_t offset) {
+    if (!options.progress) return;
+    printColored(kColorGreen, "%s content hash match at offset %" PRIu64 " (%i%%)\r", clip.name.c_str(), offset,
+                 unitPercent(offset, clip.size));
+}
+
+void ConsoleReporter::unitMismatched(const ClipFile& clip, uint64_t offset, const uint8_t expected[8],
+                                     const uint8_t*) {
+    if (options.abortOnMismatch) {
+        printColored(kColorRed, "%s content hash mismatch\n", clip.name.c_str());
+        return;
+    }
+    char hex[2 * kUnitHashBytes + 1];
+    printColored(kColorRed, "%s content hash mismatch at offset %" PRIu64 " (%i%%), expected hash=%s\n",
+                 clip.name.c_str(), offset, unitPercent(offset, clip.size),
+                 hexString(expected, kUnitHashBytes, hex));
+}
+
+void ConsoleReporter::clipUnreadable(const ClipFile& clip, uint64_t offset) {
+    printColored(kColorRed, "%s cannot be read at offset %" PRIu64 "\n", clip.name.c_str(), offset);
+}
+
+void ConsoleReporter::clipMatched(const ClipFile& clip) {
+    // In progress mode the padding blanks what is left of the longest progress line.
+    if (options.progress) {
+        printColored(kColorGreen, "%s content hash match                                                                     \n",
+                     clip.name.c_str());
+    } else {
+        printColored(kColorGreen, "%s content hash match\n", clip.name.c_str());
+    }
+}
+
+void ConsoleReporter::runFinished(const RunTotals& totals, uint32_t elapsedMilliseconds) {
+    printLine("--------------------------------");
+    printPlain("Content hash      : %s\n", totals.mismatchedFiles == 0 ? "match" : "mismatch");
+    printPlain("Total files       : %u\n", totals.totalFiles);
+    printPlain("Matched files     : %u\n", totals.matchedFiles);
+    if (totals.mismatchedFiles != 0) printPlain("Mismatched files  : %u\n", totals.mismatchedFiles);
+    if (totals.mismatchedHashes != 0 && !options.abortOnMismatch) {
+        printPlain("Mismatched hashes : %u\n", totals.mismatchedHashes);
+    }
+    if (totals.skippedFiles != 0) printPlain("Skipped files     : %u\n", totals.skippedFiles);
+    printPlain("Time elapsed      : %.1f s\n", static_cast<double>(static_cast<float>(elapsedMilliseconds) / 1000.0f));
+}

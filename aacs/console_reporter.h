@@ -1,0 +1,31 @@
+// ConsoleReporter: a run told in the tool's own console text, plain and coloured.
+#pragma once
+
+#include "aacs/options.h"
+#include "aacs/run_reporter.h"
+
+class ConsoleReporter : public RunReporter {
+public:
+    // Uses verbose (heading, content dump, skipped clips), progress (a line per matching unit) and
+    // abortOnMismatch (the short mismatch line, no mismatched-hashes count).
+    explicit ConsoleReporter(const Options& options) : options(options) {}
+
+    void runStarted(const char* discPath) override;
+    void discNotMounted(const char* discPath) override;
+    void contentFolderMissing() override;
+    void contentPairMerged(uint32_t pairNumber, const ContentCertificate& certificate, const ClipHashEntry* entries,
+                           uint32_t entryCount) override;
+    void contentTableMissing() override;
+    void clipSkipped(const ClipFile& clip) override;
+    void clipNotOpened(const ClipFile& clip, const char* path) override;
+    void noHashUnit(const ClipFile& clip, uint32_t unitIndex) override;
+    void unitMatched(const ClipFile& clip, uint64_t offset) override;
+    void unitMismatched(const ClipFile& clip, uint64_t offset, const uint8_t expected[8],
+                        const uint8_t actual[8]) override;
+    void clipUnreadable(const ClipFile& clip, uint64_t offset) override;
+    void clipMatched(const ClipFile& clip) override;
+    void runFinished(const RunTotals& totals, uint32_t elapsedMilliseconds) override;
+
+private:
+    Options options;
+};

@@ -1,0 +1,24 @@
+// The one verification run over a disc source, and the two runs the front end starts.
+#pragma once
+
+#include <cstdint>
+
+#include "aacs/content_table.h"
+#include "aacs/disc_source.h"
+#include "aacs/run_reporter.h"
+
+struct RunSettings {
+    bool abortOnMismatch;
+};
+
+// Returns the exit status: mismatched clips, or 0/1 in the failure cases.
+int runDisc(DiscSource* source, const RunSettings& settings, RunReporter* reporter);
+
+// A disc copied to a folder of the host: content files from ROOT/AACS, clips from ROOT/BDMV/STREAM.
+int runFolder(const char* root, const RunSettings& settings, RunReporter* reporter);
+// A disc image file holding a UDF file system.
+int runImage(const char* path, const RunSettings& settings, RunReporter* reporter);
+
+// Merges one loaded pair into the table and reports it; pairNumber is 1-based.
+void mergeContentPair(ContentHashTable* table, const ContentPairFiles& files, uint32_t pairNumber,
+                      RunReporter* reporter);

@@ -1,0 +1,105 @@
+// The disc folder: content files from ROOT/AACS, clips from ROOT/BDMV/STREAM through the host's wildcard search.
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+
+#include "aacs/disc_run.h"
+#include "aacs/folder_source.h"
+#include "io/directory_scan.h"
+#include "io/host_file.h"
+
+namespace {
+
+// Paths of any length: a path the host cannot open then fails like any other unopenable file.
+std::string composePath(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    int length = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    std::string path;
+    if (length > 0) {
+        path.resize(static_cast<size_t>(length) + 1);
+        std::vsnprintf(&path[0], path.size(), format, again);
+        path.resize(static_cast<size_t>(length));
+    }
+    va_end(again);
+    return path;
+}
+
+class FolderSource : public DiscSource {
+public:
+    explicit FolderSource(const char* root) : root(root) {}
+
+    const char* path() const override { return root; }
+    bool mount() override { return true; }
+    bool hasContentFolder() override { return IsDirectory(composePath("%s%cAACS", root, sep).c_str()); }
+
+    PairLookup loadPair(uint32_t index, ContentPairFiles* files) override {
+        const int i = static_cast<int>(index);
+        std::string certPath = composePath("%s%cAACS%cContent%03d.cer", root, sep, sep, i);
+        if (!PathExists(certPath.c_str())) return PairLookup::End;
+        files->certificate = LoadWholeFile(certPath.c_str(), &files->certificateSize);
+        std::string tablePath = composePath("%s%cAACS%cContentHash%03d.tbl", root, sep, sep, i);
+        if (!PathExists(tablePath.c_str())) return PairLookup::End;
+        files->hashTable = LoadWholeFile(tablePath.c_str(), &files->hashTableSize);
+        return PairLookup::Loaded;
+    }
+
+    // The wildcard is the name test: every entry it returns is a clip, in the order the host returns them.
+    // A missing stream folder lists nothing and the run goes on to its summary.
+    bool listClips(std::vector<ClipFile>* clips) override {
+        DirectoryScan scan;
+        FindEntry entry;
+        std::string pattern = composePath("%s%cBDMV%cSTREAM%c?????.m2ts", root, sep, sep, sep);
+        for (bool found = scan.First(pattern.c_str(), &entry); found; found = scan.Next(&entry)) {
+            ClipFile clip;
+            clip.name = entry.name;
+            clip.size = (static_cast<uint64_t>(entry.sizeHigh) << 32) | entry.sizeLow;
+            clip.number = clipNumberOf(entry.name);
+            clip.kept = true;
+            clips->push_back(clip);
+        }
+        listed = *clips;
+        return true;
+    }
+
+    std::unique_ptr<ClipSource> openClip(size_t index) override {
+        return std::unique_ptr<ClipSource>(new HostClipSource(
+            composePath("%s%cBDMV%cSTREAM%c%s", root, sep, sep, sep, listed[index].name.c_str())));
+    }
+
+private:
+    const char* root;
+    const char sep = kPathSeparator;
+    std::vector<ClipFile> listed;
+};
+
+}  // namespace
+
+bool HostClipSource::open() {
+    stream = std::fopen(filePath.c_str(), "rb");
+    if (!stream) return false;
+    // Unbuffered, so each unit is one read straight into the caller's buffer.
+    std::setvbuf(stream, nullptr, _IONBF, 0);
+    nextUnit = 0;
+    return true;
+}
+
+bool HostClipSource::readUnit(uint64_t ordinal, uint8_t* unit) {
+    if (!stream || ordinal != nextUnit) return false;
+    if (std::fread(unit, 1, kHashUnitSize, stream) != kHashUnitSize) return false;
+    ++nextUnit;
+    return true;
+}
+
+void HostClipSource::close() {
+    if (stream) std::fclose(stream);
+    stream = nullptr;
+}
+
+int runFolder(const char* root, const RunSettings& settings, RunReporter* reporter) {
+    FolderSource source(root);
+    return runDisc(&source, settings, reporter);
+}

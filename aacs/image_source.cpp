@@ -1,0 +1,99 @@
+// The disc image: the UDF volume mounted, content files and clips looked up and read inside it.
+#include <cstring>
+
+#include "aacs/disc_run.h"
+#include "console/console.h"
+#include "udf/directory_tree.h"
+#include "udf/file_read.h"
+#include "udf/udf_volume.h"
+
+namespace {
+
+// A clip inside the image: unit k is read from byte k × 196,608 of the file.
+class ImageClipSource : public ClipSource {
+public:
+    ImageClipSource(UdfVolume* volume, const DirectoryNode* node) : volume(volume), node(node) {}
+    bool open() override { return true; }
+    bool readUnit(uint64_t ordinal, uint8_t* unit) override {
+        uint32_t got = 0;
+        return readFileRange(volume, node, ordinal * kHashUnitSize, unit, kHashUnitSize, &got, 0) &&
+               got == kHashUnitSize;
+    }
+    void close() override {}
+    const char* path() const override { return node->name; }
+
+private:
+    UdfVolume* volume;
+    const DirectoryNode* node;
+};
+
+// Only exact clip names count inside an image: ten bytes ending in ".m2ts" or ".fmts", case included.
+bool isClipName(const DirectoryNode* node) {
+    if (node->isDirectory) return false;
+    const char* dot = std::strrchr(node->name, '.');
+    if (!dot || std::strlen(node->name) != 10) return false;
+    return std::strcmp(dot + 1, "m2ts") == 0 || std::strcmp(dot + 1, "fmts") == 0;
+}
+
+class ImageSource : public DiscSource {
+public:
+    explicit ImageSource(const char* imagePath) : imagePath(imagePath) {}
+
+    const char* path() const override { return imagePath; }
+    bool mount() override { return volume.open(imagePath); }
+    bool hasContentFolder() override {
+        aacs = findNode(&volume, nullptr, "AACS/");
+        return aacs != nullptr;
+    }
+
+    PairLookup loadPair(uint32_t index, ContentPairFiles* files) override {
+        const int i = static_cast<int>(index);
+        char name[32];
+        formatString(name, "Content%03d.cer", i);
+        DirectoryNode* certNode = findNode(&volume, aacs, name);
+        if (!certNode) return PairLookup::End;
+        uint32_t certSize = 0;
+        files->certificate = readWholeFile(&volume, certNode, &certSize);
+        files->certificateSize = certSize;
+        formatString(name, "ContentHash%03d.tbl", i);
+        DirectoryNode* tableNode = findNode(&volume, aacs, name);
+        if (!tableNode) return PairLookup::End;
+        uint32_t tableSize = 0;
+        files->hashTable = readWholeFile(&volume, tableNode, &tableSize);
+        files->hashTableSize = tableSize;
+        return PairLookup::Loaded;
+    }
+
+    // The children of the stream folder in the tree's order; a missing stream folder ends the run.
+    bool listClips(std::vector<ClipFile>* clips) override {
+        DirectoryNode* stream = findNode(&volume, nullptr, "BDMV/STREAM/");
+        if (!stream) return false;
+        for (DirectoryNode* child = stream->firstChild; child; child = child->nextSibling) {
+            ClipFile clip;
+            clip.name = child->name;
+            clip.size = child->isDirectory ? 0 : child->size;
+            clip.number = clipNumberOf(child->name);
+            clip.kept = isClipName(child);
+            clips->push_back(clip);
+            nodes.push_back(child);
+        }
+        return true;
+    }
+
+    std::unique_ptr<ClipSource> openClip(size_t index) override {
+        return std::unique_ptr<ClipSource>(new ImageClipSource(&volume, nodes[index]));
+    }
+
+private:
+    const char* imagePath;
+    UdfVolume volume;
+    DirectoryNode* aacs = nullptr;
+    std::vector<const DirectoryNode*> nodes;
+};
+
+}  // namespace
+
+int runImage(const char* path, const RunSettings& settings, RunReporter* reporter) {
+    ImageSource source(path);
+    return runDisc(&source, settings, reporter);
+}
