@@ -38,12 +38,14 @@ public:
 
     PairLookup loadPair(uint32_t index, ContentPairFiles* files) override {
         const int i = static_cast<int>(index);
-        std::string certPath = composePath("%s%cAACS%cContent%03d.cer", root, sep, sep, i);
-        if (!PathExists(certPath.c_str())) return PairLookup::End;
-        files->certificate = LoadWholeFile(certPath.c_str(), &files->certificateSize);
-        std::string tablePath = composePath("%s%cAACS%cContentHash%03d.tbl", root, sep, sep, i);
-        if (!PathExists(tablePath.c_str())) return PairLookup::End;
-        files->hashTable = LoadWholeFile(tablePath.c_str(), &files->hashTableSize);
+        if (!loadContentFile(composePath("%s%cAACS%cContent%03d.cer", root, sep, sep, i), &files->certificate,
+                             &files->certificateSize)) {
+            return PairLookup::End;
+        }
+        if (!loadContentFile(composePath("%s%cAACS%cContentHash%03d.tbl", root, sep, sep, i), &files->hashTable,
+                             &files->hashTableSize)) {
+            return PairLookup::End;
+        }
         return PairLookup::Loaded;
     }
 
@@ -71,6 +73,14 @@ public:
     }
 
 private:
+    // False when nothing of that name exists; one that cannot be loaded (empty, unreadable, a directory)
+    // leaves *bytes null.
+    static bool loadContentFile(const std::string& path, uint8_t** bytes, uint64_t* size) {
+        if (!PathExists(path.c_str())) return false;
+        *bytes = LoadWholeFile(path.c_str(), size);
+        return true;
+    }
+
     const char* root;
     const char sep = kPathSeparator;
     std::vector<ClipFile> listed;

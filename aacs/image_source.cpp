@@ -47,20 +47,11 @@ public:
     }
 
     PairLookup loadPair(uint32_t index, ContentPairFiles* files) override {
-        const int i = static_cast<int>(index);
         char name[32];
-        formatString(name, "Content%03d.cer", i);
-        DirectoryNode* certNode = findNode(&volume, aacs, name);
-        if (!certNode) return PairLookup::End;
-        uint32_t certSize = 0;
-        files->certificate = readWholeFile(&volume, certNode, &certSize);
-        files->certificateSize = certSize;
-        formatString(name, "ContentHash%03d.tbl", i);
-        DirectoryNode* tableNode = findNode(&volume, aacs, name);
-        if (!tableNode) return PairLookup::End;
-        uint32_t tableSize = 0;
-        files->hashTable = readWholeFile(&volume, tableNode, &tableSize);
-        files->hashTableSize = tableSize;
+        formatString(name, "Content%03d.cer", static_cast<int>(index));
+        if (!loadContentFile(name, &files->certificate, &files->certificateSize)) return PairLookup::End;
+        formatString(name, "ContentHash%03d.tbl", static_cast<int>(index));
+        if (!loadContentFile(name, &files->hashTable, &files->hashTableSize)) return PairLookup::End;
         return PairLookup::Loaded;
     }
 
@@ -85,6 +76,16 @@ public:
     }
 
 private:
+    // False when AACS/ holds no such name; a file that cannot be read whole leaves *bytes null.
+    bool loadContentFile(const char* name, uint8_t** bytes, uint64_t* size) {
+        DirectoryNode* node = findNode(&volume, aacs, name);
+        if (!node) return false;
+        uint32_t length = 0;
+        *bytes = readWholeFile(&volume, node, &length);
+        *size = length;
+        return true;
+    }
+
     const char* imagePath;
     UdfVolume volume;
     DirectoryNode* aacs = nullptr;
