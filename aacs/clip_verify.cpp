@@ -1,4 +1,4 @@
-// Clip verification: digest every complete unit and compare its last 8 bytes with the table.
+// Clip verification: digest every whole unit and compare its last 8 bytes with the table.
 #include "aacs/clip_verify.h"
 
 #include <cstring>
@@ -10,6 +10,12 @@
 int unitPercent(uint64_t offset, uint64_t clipSize) {
     if (clipSize == 0) return 0;
     return static_cast<int>(static_cast<float>(offset) * 100.0f / static_cast<float>(clipSize));
+}
+
+ClipVerdict verdictOf(const ClipResult& result) {
+    if (result.skipped) return ClipVerdict::Skipped;
+    if (result.mismatchedUnits != 0) return ClipVerdict::Mismatched;
+    return result.shortfall == Shortfall::None ? ClipVerdict::Matched : ClipVerdict::Unverified;
 }
 
 namespace {
@@ -26,83 +32,62 @@ const uint8_t* unitDigestTail(const uint8_t* unit, bool useSha256, uint8_t* dige
     return digest + 12;
 }
 
-// The lowest entry after `after` of this clip whose run starts at or beyond `unit`; entryCount when none.
-uint32_t nextRunOf(const ContentHashTable* table, uint32_t after, uint32_t clipNumber, uint32_t unit) {
-    for (uint32_t k = after + 1; k < table->entryCount; ++k) {
-        if (table->entries[k].clipNumber == clipNumber && table->entries[k].firstUnit >= unit) return k;
-    }
-    return table->entryCount;
-}
-
 }  // namespace
 
-int verifyClip(const ContentHashTable* table, uint8_t* unitBuffer, ClipSource* source, const ClipFile& clip,
-               const VerifySettings& settings, RunReporter* reporter) {
-    const uint32_t clipNumber = clip.number;
-    const uint64_t clipSize = clip.size;
-    if (clipSize < kMinHashedClipSize) {
+ClipResult verifyClip(const ContentIndex& index, uint8_t* unitBuffer, ClipSource* source, const ClipFile& clip,
+                      const VerifySettings& settings, RunReporter* reporter) {
+    const ContentHashTable* table = index.table();
+    const ListedClip* listed = index.find(clip.number);
+    ClipResult result;
+    result.wholeUnits = clip.size / kHashUnitSize;
+    result.listedUnits = listed ? listed->listedUnits : 0;
+    // A small clip carries no content hash, unless the table lists more units than it holds: then it is a
+    // clip that lost data, verified as far as it goes.
+    if (clip.size < kMinHashedClipSize && result.listedUnits <= result.wholeUnits) {
         reporter->clipSkipped(clip);
-        return kClipSkipped;
+        result.skipped = true;
+        return result;
     }
     if (!source->open()) {
         reporter->clipNotOpened(clip, source->path());
-        return kClipCannotOpen;
+        result.shortfall = Shortfall::NotOpened;
+        return result;
     }
-    uint32_t k = 0;
-    while (k < table->entryCount && table->entries[k].clipNumber != clipNumber) ++k;
-    if (k == table->entryCount) {
+    if (!listed) {
         reporter->noHashUnit(clip, 0);
         source->close();
-        return 0;
+        result.shortfall = Shortfall::NoEntry;
+        return result;
     }
 
-    uint32_t u = table->entries[k].firstUnit;
-    uint32_t e = runEnd(table, k);
-    const uint64_t completeUnits = clipSize / kHashUnitSize;
-    uint64_t ordinal = 0;
-    int mismatches = 0;
-    bool unreadable = false;
+    UnitWalk walk(index, *listed);
     uint8_t digest[32];
-
-    while (true) {
-        if (!source->readUnit(ordinal, unitBuffer)) {
-            // Running out of data where the size promises another unit is a failure, not the clip's end.
-            unreadable = ordinal < completeUnits;
-            break;
-        }
-        const uint8_t* tail = unitDigestTail(unitBuffer, table->useSha256, digest);
-        if (u >= e) {
-            uint32_t next = nextRunOf(table, k, clipNumber, u);
-            if (next == table->entryCount) {
-                reporter->noHashUnit(clip, u);
-                break;
-            }
-            k = next;
-            u = table->entries[k].firstUnit;
-            e = runEnd(table, k);
-        }
-        // A run that starts beyond the loaded values has run out of values like any other.
-        if (u >= table->unitHashCount) {
+    for (uint64_t ordinal = 0; ordinal < result.wholeUnits; ++ordinal) {
+        uint32_t u = 0;
+        if (!walk.next(&u)) {
             reporter->noHashUnit(clip, u);
+            result.shortfall = Shortfall::ValuesRanOut;
             break;
         }
         const uint64_t offset = ordinal * kHashUnitSize;
+        if (!source->readUnit(ordinal, unitBuffer)) {
+            reporter->clipUnreadable(clip, offset);
+            result.shortfall = Shortfall::Unreadable;
+            break;
+        }
+        const uint8_t* tail = unitDigestTail(unitBuffer, table->useSha256, digest);
         if (std::memcmp(tail, table->unitHashes[u], kUnitHashBytes) == 0) {
             reporter->unitMatched(clip, offset);
-        } else {
-            ++mismatches;
-            reporter->unitMismatched(clip, offset, table->unitHashes[u], tail);
-            if (settings.abortOnMismatch) break;
+            continue;
         }
-        ++ordinal;
-        ++u;
+        ++result.mismatchedUnits;
+        reporter->unitMismatched(clip, offset, table->unitHashes[u], tail);
+        if (settings.abortOnMismatch) break;
     }
-
     source->close();
-    if (unreadable) {
-        reporter->clipUnreadable(clip, ordinal * kHashUnitSize);
-        return mismatches + 1;
+    if (result.wholeUnits < result.listedUnits) {
+        reporter->clipShorter(clip, result.wholeUnits, result.listedUnits);
+        if (result.shortfall == Shortfall::None) result.shortfall = Shortfall::Shorter;
     }
-    if (mismatches == 0) reporter->clipMatched(clip);
-    return mismatches;
+    return result;
 }

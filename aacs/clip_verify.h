@@ -3,13 +3,10 @@
 
 #include <cstdint>
 
-#include "aacs/content_table.h"
+#include "aacs/content_index.h"
 
 constexpr uint32_t kHashUnitSize = 196608;
 constexpr uint64_t kMinHashedClipSize = 1376256;
-
-constexpr int kClipSkipped = -1;
-constexpr int kClipCannotOpen = -2;
 
 struct ClipFile;
 class RunReporter;
@@ -30,10 +27,33 @@ struct VerifySettings {
     bool abortOnMismatch;  // end the clip at its first mismatching unit
 };
 
+// Why a clip was not verified to its end; the first of these that happened.
+enum class Shortfall : uint8_t {
+    None,
+    NotOpened,     // the clip could not be opened
+    NoEntry,       // the table has no entry for its number
+    ValuesRanOut,  // it holds more whole units than its runs give values for
+    Unreadable,    // it could not be read to the end its size promises
+    Shorter,       // it holds fewer whole units than the table lists
+};
+
+enum class ClipVerdict : uint8_t { Matched, Mismatched, Unverified, Skipped };
+
+struct ClipResult {
+    bool skipped = false;  // below the smallest hashed size, and listed with no more units than it holds
+    Shortfall shortfall = Shortfall::None;
+    uint32_t mismatchedUnits = 0;
+    uint64_t wholeUnits = 0;   // size ÷ 196,608, rounded down
+    uint32_t listedUnits = 0;  // what the table lists for its number
+};
+
+// Matched only when every unit was compared and matched; a mismatching unit outweighs every shortfall.
+ClipVerdict verdictOf(const ClipResult& result);
+
 // The percentage a unit's offset is shown with: single precision, truncated, 0 for an empty clip.
 int unitPercent(uint64_t offset, uint64_t clipSize);
 
-// Returns kClipSkipped, kClipCannotOpen, 0 (no mismatch) or the number of mismatching units; a clip whose
-// size promises a complete unit that cannot be read also counts one more. The digest is the table's.
-int verifyClip(const ContentHashTable* table, uint8_t* unitBuffer, ClipSource* source, const ClipFile& clip,
-               const VerifySettings& settings, RunReporter* reporter);
+// Compares the clip's whole units with the values the table lists for its number, in the table's digest,
+// and reports each problem as it is found.
+ClipResult verifyClip(const ContentIndex& index, uint8_t* unitBuffer, ClipSource* source, const ClipFile& clip,
+                      const VerifySettings& settings, RunReporter* reporter);

@@ -72,7 +72,18 @@ void ConsoleReporter::clipUnreadable(const ClipFile& clip, uint64_t offset) {
     printColored(kColorRed, "%s cannot be read at offset %" PRIu64 "\n", clip.name.c_str(), offset);
 }
 
-void ConsoleReporter::clipMatched(const ClipFile& clip) {
+void ConsoleReporter::clipShorter(const ClipFile& clip, uint64_t wholeUnits, uint32_t listedUnits) {
+    printColored(kColorRed, "%s is shorter than its content hash table: %" PRIu64 " of %u hash units\n",
+                 clip.name.c_str(), wholeUnits, listedUnits);
+}
+
+void ConsoleReporter::clipMissing(uint32_t clipNumber) {
+    printColored(kColorRed, "%05d.m2ts is missing\n", static_cast<int>(clipNumber));
+}
+
+// The green line only for a clip compared to its end with every unit matching.
+void ConsoleReporter::clipFinished(const ClipFile& clip, const ClipResult& result) {
+    if (verdictOf(result) != ClipVerdict::Matched) return;
     // In progress mode the padding blanks what is left of the longest progress line.
     if (options.progress) {
         printColored(kColorGreen, "%s content hash match                                                                     \n",
@@ -84,13 +95,15 @@ void ConsoleReporter::clipMatched(const ClipFile& clip) {
 
 void ConsoleReporter::runFinished(const RunTotals& totals, uint32_t elapsedMilliseconds) {
     printLine("--------------------------------");
-    printPlain("Content hash      : %s\n", totals.mismatchedFiles == 0 ? "match" : "mismatch");
+    printPlain("Content hash      : %s\n", runMatched(totals) ? "match" : "mismatch");
     printPlain("Total files       : %u\n", totals.totalFiles);
     printPlain("Matched files     : %u\n", totals.matchedFiles);
     if (totals.mismatchedFiles != 0) printPlain("Mismatched files  : %u\n", totals.mismatchedFiles);
     if (totals.mismatchedHashes != 0 && !options.abortOnMismatch) {
         printPlain("Mismatched hashes : %u\n", totals.mismatchedHashes);
     }
+    if (totals.unverifiedFiles != 0) printPlain("Unverified files  : %u\n", totals.unverifiedFiles);
+    if (totals.missingFiles != 0) printPlain("Missing files     : %u\n", totals.missingFiles);
     if (totals.skippedFiles != 0) printPlain("Skipped files     : %u\n", totals.skippedFiles);
     printPlain("Time elapsed      : %.1f s\n", static_cast<double>(static_cast<float>(elapsedMilliseconds) / 1000.0f));
 }

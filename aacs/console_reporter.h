@@ -23,7 +23,9 @@ public:
     void unitMismatched(const ClipFile& clip, uint64_t offset, const uint8_t expected[8],
                         const uint8_t actual[8]) override;
     void clipUnreadable(const ClipFile& clip, uint64_t offset) override;
-    void clipMatched(const ClipFile& clip) override;
+    void clipShorter(const ClipFile& clip, uint64_t wholeUnits, uint32_t listedUnits) override;
+    void clipFinished(const ClipFile& clip, const ClipResult& result) override;
+    void clipMissing(uint32_t clipNumber) override;
     void runFinished(const RunTotals& totals, uint32_t elapsedMilliseconds) override;
 
 private:

@@ -41,8 +41,8 @@ public:
     virtual bool hasContentFolder() = 0;
     // Pair `index` (0 for Content000.cer and ContentHash000.tbl).
     virtual PairLookup loadPair(uint32_t index, ContentPairFiles* files) = 0;
-    // Every entry of the stream folder in the run's order; false when the source ends the run without one.
-    virtual bool listClips(std::vector<ClipFile>* clips) = 0;
+    // Every entry of the stream folder in the run's order; none when there is no stream folder.
+    virtual void listClips(std::vector<ClipFile>* clips) = 0;
     // The reader of entry `index` of the last listing.
     virtual std::unique_ptr<ClipSource> openClip(size_t index) = 0;
 };

@@ -50,8 +50,7 @@ public:
     }
 
     // The wildcard is the name test: every entry it returns is a clip, in the order the host returns them.
-    // A missing stream folder lists nothing and the run goes on to its summary.
-    bool listClips(std::vector<ClipFile>* clips) override {
+    void listClips(std::vector<ClipFile>* clips) override {
         DirectoryScan scan;
         FindEntry entry;
         std::string pattern = composePath("%s%cBDMV%cSTREAM%c?????.m2ts", root, sep, sep, sep);
@@ -64,7 +63,6 @@ public:
             clips->push_back(clip);
         }
         listed = *clips;
-        return true;
     }
 
     std::unique_ptr<ClipSource> openClip(size_t index) override {

@@ -55,10 +55,10 @@ public:
         return PairLookup::Loaded;
     }
 
-    // The children of the stream folder in the tree's order; a missing stream folder ends the run.
-    bool listClips(std::vector<ClipFile>* clips) override {
+    // The children of the stream folder in the tree's order.
+    void listClips(std::vector<ClipFile>* clips) override {
         DirectoryNode* stream = findNode(&volume, nullptr, "BDMV/STREAM/");
-        if (!stream) return false;
+        if (!stream) return;
         for (DirectoryNode* child = stream->firstChild; child; child = child->nextSibling) {
             ClipFile clip;
             clip.name = child->name;
@@ -68,7 +68,6 @@ public:
             clips->push_back(clip);
             nodes.push_back(child);
         }
-        return true;
     }
 
     std::unique_ptr<ClipSource> openClip(size_t index) override {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "aacs/clip_verify.h"
 #include "aacs/content_table.h"
 #include "aacs/run_summary.h"
 
@@ -28,7 +29,11 @@ public:
     virtual void unitMismatched(const ClipFile& clip, uint64_t offset, const uint8_t expected[8],
                                 const uint8_t actual[8]) = 0;
     virtual void clipUnreadable(const ClipFile& clip, uint64_t offset) = 0;
-    virtual void clipMatched(const ClipFile& clip) = 0;
+    virtual void clipShorter(const ClipFile& clip, uint64_t wholeUnits, uint32_t listedUnits) = 0;
+    // The clip is done: every message of it has been reported.
+    virtual void clipFinished(const ClipFile& clip, const ClipResult& result) = 0;
+    // A clip the table lists that no clip file carried; after the last clip.
+    virtual void clipMissing(uint32_t clipNumber) = 0;
 
     virtual void runFinished(const RunTotals& totals, uint32_t elapsedMilliseconds) = 0;
 };

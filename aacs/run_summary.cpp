@@ -1,15 +1,30 @@
-// Counting clip results into the run's totals.
+// Counting clip results into the run's totals, and the verdict they give.
 #include "aacs/run_summary.h"
 
-#include "aacs/clip_verify.h"
-
-void countResult(RunTotals* totals, int result) {
-    if (result == 0) {
-        ++totals->matchedFiles;
-    } else if (result > 0) {
-        ++totals->mismatchedFiles;
-        totals->mismatchedHashes += static_cast<uint32_t>(result);
-    } else if (result == kClipSkipped) {
-        ++totals->skippedFiles;
+void countResult(RunTotals* totals, const ClipResult& result) {
+    ++totals->totalFiles;
+    switch (verdictOf(result)) {
+        case ClipVerdict::Matched:
+            ++totals->matchedFiles;
+            break;
+        case ClipVerdict::Mismatched:
+            ++totals->mismatchedFiles;
+            totals->mismatchedHashes += result.mismatchedUnits;
+            break;
+        case ClipVerdict::Unverified:
+            ++totals->unverifiedFiles;
+            break;
+        case ClipVerdict::Skipped:
+            ++totals->skippedFiles;
+            break;
     }
+}
+
+bool runMatched(const RunTotals& totals) {
+    return totals.mismatchedFiles == 0 && totals.unverifiedFiles == 0 && totals.missingFiles == 0;
+}
+
+int runStatus(const RunTotals& totals) {
+    const uint64_t failed = uint64_t(totals.mismatchedFiles) + totals.unverifiedFiles + totals.missingFiles;
+    return failed < INT32_MAX ? static_cast<int>(failed) : INT32_MAX;
 }

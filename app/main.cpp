@@ -25,6 +25,6 @@ int main(int argc, char** argv) {
     }
     ConsoleReporter reporter(options);
     const RunSettings settings{options.abortOnMismatch};
-    if (IsDirectory(path)) return runFolder(path, settings, &reporter);
-    return runImage(path, settings, &reporter);
+    return hostExitStatus(IsDirectory(path) ? runFolder(path, settings, &reporter)
+                                            : runImage(path, settings, &reporter));
 }

@@ -11,3 +11,5 @@ void printUsage();
 
 // Whether an argument beginning with this character is a switch on this host.
 bool isSwitchLead(char c);
+// The process exit status for a run's status, as far as the host can carry it.
+int hostExitStatus(int status);

@@ -70,18 +70,40 @@ struct Table {
     ContentHashTable table{};
 };
 
+// A result in words, so a failing comparison says what the clip came to.
+std::string describe(const ClipResult& r) {
+    static const char* const kShortfalls[] = {"", "not opened", "no entry", "values ran out", "unreadable", "shorter"};
+    switch (verdictOf(r)) {
+        case ClipVerdict::Matched:
+            return "matched";
+        case ClipVerdict::Skipped:
+            return "skipped";
+        case ClipVerdict::Mismatched:
+            return "mismatched " + std::to_string(r.mismatchedUnits) +
+                   (r.shortfall == Shortfall::None ? "" : std::string(", ") + kShortfalls[int(r.shortfall)]);
+        case ClipVerdict::Unverified:
+            return std::string("unverified: ") + kShortfalls[int(r.shortfall)];
+    }
+    return "?";
+}
+
 class VerifyClip : public ::testing::Test {
 protected:
-    int run(const Table& t, ClipSource& clip, uint32_t number, uint64_t size) {
+    // Verifies as a run does, the clip's closing report included; the output is what the console shows.
+    std::string run(const Table& t, ClipSource& clip, uint32_t number, uint64_t size) {
         ConsoleReporter reporter(options);
+        ContentIndex index(&t.table);
         ClipFile file{"00001.m2ts", size, number, true};
         testing::internal::CaptureStdout();
-        int result = verifyClip(&t.table, unit.data(), &clip, file, VerifySettings{options.abortOnMismatch},
-                                &reporter);
+        last = verifyClip(index, unit.data(), &clip, file, VerifySettings{options.abortOnMismatch}, &reporter);
+        reporter.clipFinished(file, last);
         output = testing::internal::GetCapturedStdout();
-        return result;
+        return describe(last);
     }
-    int run(const Table& t, MemoryClip& clip, uint32_t number = 1) { return run(t, clip, number, clip.bytes.size()); }
+    std::string run(const Table& t, MemoryClip& clip, uint32_t number = 1) {
+        return run(t, clip, number, clip.bytes.size());
+    }
+    ClipResult last;
     Options options{};
     std::vector<uint8_t> unit = std::vector<uint8_t>(kHashUnitSize);
     std::string output;
@@ -92,24 +114,59 @@ protected:
 TEST_F(VerifyClip, SkipThresholdIsSevenUnits) {
     options.verbose = true;
     MemoryClip small(kMinHashedClipSize - 1);
-    Table t(small, {{0, 1, 0}}, 7, true);
-    EXPECT_EQ(run(t, small), kClipSkipped);
+    // Six whole units, and the table lists no more than that.
+    Table t(small, {{0, 1, 0}}, 6, true);
+    EXPECT_EQ(run(t, small), "skipped");
     EXPECT_EQ(output, "00001.m2ts was skipped due to no content hash\n");
     EXPECT_EQ(small.opens, 0);
 
     MemoryClip exact(kMinHashedClipSize);
     Table t2(exact, {{0, 1, 0}}, 7, true);
-    EXPECT_EQ(run(t2, exact), 0);
+    EXPECT_EQ(run(t2, exact), "matched");
     EXPECT_EQ(output, "00001.m2ts content hash match\n");
-    EXPECT_EQ(exact.reads, 8);  // seven units and the read that finds the end
+    EXPECT_EQ(exact.reads, 7);  // the size says where the units end
     EXPECT_EQ(exact.closes, 1);
+}
+
+// A clip cut short (an interrupted copy): the units it has are verified, and the clip is not called intact.
+TEST_F(VerifyClip, ClipShorterThanItsTableIsVerifiedAsFarAsItGoes) {
+    MemoryClip whole(10 * kHashUnitSize);
+    Table t(whole, {{0, 1, 0}}, 10, true);
+    char unitTwo[17];
+    hexString(t.values[2].data(), 8, unitTwo);
+    const struct {
+        uint64_t size;
+        bool corruptUnitTwo;
+        const char* result;
+        std::string expected;
+    } cases[] = {
+        {9 * kHashUnitSize, false, "unverified: shorter",
+         "00001.m2ts is shorter than its content hash table: 9 of 10 hash units\n"},
+        // Cut inside its seventh unit: below the smallest hashed size, yet listed with more than it holds.
+        {13 * kHashUnitSize / 2, false, "unverified: shorter",
+         "00001.m2ts is shorter than its content hash table: 6 of 10 hash units\n"},
+        {kHashUnitSize / 2, false, "unverified: shorter",
+         "00001.m2ts is shorter than its content hash table: 0 of 10 hash units\n"},
+        {8 * kHashUnitSize, true, "mismatched 1, shorter",
+         std::string("00001.m2ts content hash mismatch at offset 393216 (25%), expected hash=") + unitTwo +
+             "\n00001.m2ts is shorter than its content hash table: 8 of 10 hash units\n"},
+    };
+    for (const auto& c : cases) {
+        MemoryClip clip(c.size);
+        if (c.corruptUnitTwo) clip.corrupt(2);
+        EXPECT_EQ(run(t, clip), c.result) << c.size;
+        EXPECT_EQ(output, c.expected) << c.size;
+        EXPECT_EQ(uint64_t(clip.reads), c.size / kHashUnitSize) << c.size;
+        EXPECT_EQ(last.wholeUnits, c.size / kHashUnitSize);
+        EXPECT_EQ(last.listedUnits, 10u);
+    }
 }
 
 TEST_F(VerifyClip, HalfUnitAtTheEndIsNeverCompared) {
     MemoryClip clip(15 * kHashUnitSize / 2);
     Table t(clip, {{0, 1, 0}}, 7, false);
     clip.bytes.back() ^= 1;  // inside the last half unit
-    EXPECT_EQ(run(t, clip), 0);
+    EXPECT_EQ(run(t, clip), "matched");
     EXPECT_EQ(output, "00001.m2ts content hash match\n");
 }
 
@@ -120,7 +177,7 @@ TEST_F(VerifyClip, MismatchAtUnitFiveOfTen) {
         clip.corrupt(5);
         char expected[17];
         hexString(t.values[5].data(), 8, expected);
-        EXPECT_EQ(run(t, clip), 1);
+        EXPECT_EQ(run(t, clip), "mismatched 1");
         EXPECT_EQ(output, std::string("00001.m2ts content hash mismatch at offset 983040 (50%), expected hash=") +
                               expected + "\n");
     }
@@ -131,13 +188,13 @@ TEST_F(VerifyClip, AbortStopsAtTheFirstMismatchWithoutTheMatchLine) {
     Table t(clip, {{0, 1, 0}}, 10, true);
     clip.corrupt(5);
     clip.corrupt(8);
-    EXPECT_EQ(run(t, clip), 2);
+    EXPECT_EQ(run(t, clip), "mismatched 2");
     EXPECT_NE(output.find("offset 983040 (50%)"), std::string::npos);
     EXPECT_NE(output.find("offset 1572864 (80%)"), std::string::npos);
     EXPECT_EQ(output.find("content hash match"), std::string::npos);
 
     options.abortOnMismatch = true;
-    EXPECT_EQ(run(t, clip), 1);
+    EXPECT_EQ(run(t, clip), "mismatched 1");
     EXPECT_EQ(output, "00001.m2ts content hash mismatch\n");
 }
 
@@ -145,7 +202,7 @@ TEST_F(VerifyClip, ProgressLinesThenThePaddedMatchLine) {
     options.progress = true;
     MemoryClip clip(8 * kHashUnitSize);
     Table t(clip, {{0, 1, 0}}, 8, true);
-    EXPECT_EQ(run(t, clip), 0);
+    EXPECT_EQ(run(t, clip), "matched");
     std::string want;
     for (int u = 0; u < 8; ++u) {
         want += "00001.m2ts content hash match at offset " + std::to_string(u * 196608) + " (" +
@@ -155,10 +212,10 @@ TEST_F(VerifyClip, ProgressLinesThenThePaddedMatchLine) {
     EXPECT_EQ(output, want);
 }
 
-TEST_F(VerifyClip, ClipWithoutEntryCountsAsMatchedWithoutMatchLine) {
+TEST_F(VerifyClip, ClipWithoutEntryIsUnverifiedWithoutMatchLine) {
     MemoryClip clip(8 * kHashUnitSize);
     Table t(clip, {{0, 1, 0}}, 8, true);
-    EXPECT_EQ(run(t, clip, 12), 0);
+    EXPECT_EQ(run(t, clip, 12), "unverified: no entry");
     EXPECT_EQ(output, "No hash unit 0/00012/0\n");
     EXPECT_EQ(clip.opens, 1);
     EXPECT_EQ(clip.closes, 1);
@@ -169,15 +226,17 @@ TEST_F(VerifyClip, CannotOpenReportsThePath) {
     MemoryClip clip(8 * kHashUnitSize);
     clip.openable = false;
     Table t(clip, {}, 0, true);
-    EXPECT_EQ(run(t, clip), kClipCannotOpen);
+    EXPECT_EQ(run(t, clip), "unverified: not opened");
     EXPECT_EQ(output, "cannot open file /disc/BDMV/STREAM/00001.m2ts\n");
 }
 
+// More whole units than values: the clip gained data the table does not vouch for.
 TEST_F(VerifyClip, ValuesRunningOutReportTheUnitIndex) {
     MemoryClip clip(45 * kHashUnitSize);
     Table t(clip, {{0, 1, 0}}, 41, true);
-    EXPECT_EQ(run(t, clip), 0);
-    EXPECT_EQ(output, "No hash unit 0/00001/41\n00001.m2ts content hash match\n");
+    EXPECT_EQ(run(t, clip), "unverified: values ran out");
+    EXPECT_EQ(output, "No hash unit 0/00001/41\n");
+    EXPECT_EQ(clip.reads, 41);
 }
 
 TEST_F(VerifyClip, ClipOwningSeveralRunsMovesToItsNextRun) {
@@ -189,7 +248,7 @@ TEST_F(VerifyClip, ClipOwningSeveralRunsMovesToItsNextRun) {
         std::memcpy(t.values[u + 4].data(), v.data(), 8);
         std::memset(t.values[u].data(), 0, 8);
     }
-    EXPECT_EQ(run(t, clip), 0);
+    EXPECT_EQ(run(t, clip), "matched");
     EXPECT_EQ(output, "00001.m2ts content hash match\n");
 }
 
@@ -205,7 +264,7 @@ TEST_F(VerifyClip, WrongBytesOfTheDigestMismatchEveryUnit) {
         Sha256Final(&c, digest);
         std::memcpy(t.values[u].data(), digest, 8);
     }
-    EXPECT_EQ(run(t, clip), 7);
+    EXPECT_EQ(run(t, clip), "mismatched 7");
 }
 
 TEST_F(VerifyClip, TablesThatPointPastTheirValuesNeverReadThem) {
@@ -213,14 +272,14 @@ TEST_F(VerifyClip, TablesThatPointPastTheirValuesNeverReadThem) {
         std::vector<ClipHashEntry> entries;
         uint32_t values;
         const char* expected;
-        int result;
+        const char* result;
     } cases[] = {
         // First run starts beyond the loaded values.
-        {{{500, 1, 0}}, 7, "No hash unit 0/00001/500\n", 0},
+        {{{500, 1, 0}}, 7, "No hash unit 0/00001/500\n", "unverified: values ran out"},
         // Next entry's start lies beyond the values: the run ends with them.
-        {{{0, 1, 0}, {900, 1, 0}}, 7, "No hash unit 0/00001/900\n", 0},
+        {{{0, 1, 0}, {900, 1, 0}}, 7, "No hash unit 0/00001/900\n", "unverified: values ran out"},
         // Runs that go backwards: the clip's later entry starts before the current unit.
-        {{{5, 1, 0}, {2, 1, 0}}, 9, "No hash unit 0/00001/5\n", 0},
+        {{{5, 1, 0}, {2, 1, 0}}, 9, "No hash unit 0/00001/5\n", "unverified: values ran out"},
     };
     for (const auto& c : cases) {
         MemoryClip clip(9 * kHashUnitSize);
@@ -234,11 +293,11 @@ TEST_F(VerifyClip, UnreadableUnitBeforeTheEndIsAFailure) {
     MemoryClip clip(10 * kHashUnitSize);
     Table t(clip, {{0, 1, 0}}, 10, true);
     clip.failFrom = 3 * kHashUnitSize + 100;
-    EXPECT_EQ(run(t, clip), 1);
+    EXPECT_EQ(run(t, clip), "unverified: unreadable");
     EXPECT_EQ(output, "00001.m2ts cannot be read at offset 589824\n");
 
     clip.corrupt(1);
-    EXPECT_EQ(run(t, clip), 2);
+    EXPECT_EQ(run(t, clip), "mismatched 1, unreadable");
     EXPECT_NE(output.find("cannot be read at offset 589824\n"), std::string::npos);
     EXPECT_EQ(output.find("content hash match"), std::string::npos);
 }
@@ -252,19 +311,18 @@ TEST_F(VerifyClip, HostFileShorterThanItsListedSizeIsNotCalledIntact) {
     const uint64_t listed = clip.bytes.size();
     const struct {
         uint64_t onDisk;
-        int result;
+        const char* result;
         const char* expected;
     } cases[] = {
-        {listed, 0, "00001.m2ts content hash match\n"},
-        {11 * kHashUnitSize / 2, 1, "00001.m2ts cannot be read at offset 983040\n"},
-        {0, 1, "00001.m2ts cannot be read at offset 0\n"},
+        {listed, "matched", "00001.m2ts content hash match\n"},
+        {11 * kHashUnitSize / 2, "unverified: unreadable", "00001.m2ts cannot be read at offset 983040\n"},
+        {0, "unverified: unreadable", "00001.m2ts cannot be read at offset 0\n"},
     };
     for (const auto& c : cases) {
         std::string path = dir.sub("00001.m2ts");
         testsupport::writeFile(path, std::vector<uint8_t>(clip.bytes.begin(), clip.bytes.begin() + long(c.onDisk)));
         HostClipSource source(path);
-        int result = run(t, source, 1, listed);
-        EXPECT_EQ(result, c.result) << c.onDisk;
+        EXPECT_EQ(run(t, source, 1, listed), c.result) << c.onDisk;
         EXPECT_EQ(output, c.expected) << c.onDisk;
     }
 }

@@ -60,7 +60,7 @@ TEST(CommandLine, MissingPathGoesToTheImageRun) {
     TempDir dir;
     std::string missing = dir.sub("no-such-disc");
     auto r = runTamsel({"-nologo", missing});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.output, "Failed to parse UDF file system in " + missing + "!\n");
 }
 
@@ -134,27 +134,26 @@ TEST(FolderRun, ContentFilePairs) {
     } cases[] = {
         {"both pairs", [](const fs::path&) {}, 0,
          "00001.m2ts content hash match\n00002.m2ts content hash match\n" + summary("match", 2, 2, "")},
-        {"no AACS folder", [](const fs::path& a) { fs::remove_all(a); }, 0, "AACS directory not present, abort!\n"},
+        {"no AACS folder", [](const fs::path& a) { fs::remove_all(a); }, 1, "AACS directory not present, abort!\n"},
         {"only a hash table",
          [](const fs::path& a) {
              fs::remove(a / "Content000.cer");
          },
          1, "Content hash table missing, unable to verify integrity of M2TS files.\n"},
-        {"second table missing", [](const fs::path& a) { fs::remove(a / "ContentHash001.tbl"); }, 0,
-         "00001.m2ts content hash match\nNo hash unit 0/00002/0\n" + summary("match", 2, 2, "")},
+        // A clip the table has no entry for is not verified, so the disc is not called intact.
+        {"second table missing", [](const fs::path& a) { fs::remove(a / "ContentHash001.tbl"); }, 1,
+         "00001.m2ts content hash match\nNo hash unit 0/00002/0\n" +
+             summary("mismatch", 2, 1, "Unverified files  : 1\n")},
         // The later pair's entries index the merged values from 0, so they find none of their own.
         {"empty first certificate",
-         [](const fs::path& a) { testsupport::writeFile(a / "Content000.cer", {}); }, 0,
-         "No hash unit 0/00001/0\nNo hash unit 0/00002/7\n00002.m2ts content hash match\n" +
-             summary("match", 2, 2, "")},
+         [](const fs::path& a) { testsupport::writeFile(a / "Content000.cer", {}); }, 2,
+         "No hash unit 0/00001/0\nNo hash unit 0/00002/7\n" + summary("mismatch", 2, 0, "Unverified files  : 2\n")},
         {"first certificate is a folder",
          [](const fs::path& a) {
              fs::remove(a / "Content000.cer");
              fs::create_directory(a / "Content000.cer");
          },
-         0,
-         "No hash unit 0/00001/0\nNo hash unit 0/00002/7\n00002.m2ts content hash match\n" +
-             summary("match", 2, 2, "")},
+         2, "No hash unit 0/00001/0\nNo hash unit 0/00002/7\n" + summary("mismatch", 2, 0, "Unverified files  : 2\n")},
     };
     for (const auto& c : cases) {
         TempDir dir;
@@ -174,16 +173,18 @@ TEST(FolderRun, StreamFolderContents) {
                   {"123456.m2ts", 7 * kSampleUnit, 0, 0, true, {}}};
     testsupport::makeDisc(dir.str(), disc);
     fs::create_directory(dir.path() / "BDMV" / "STREAM" / "00009.m2ts");
-    // A root with a trailing separator works like the same root without it.
+    // A root with a trailing separator works like the same root without it. The clips whose files the
+    // wildcard does not take are missing, in the order the table lists them.
     auto r = runTamsel({"-nologo", dir.str() + kPathSeparator});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(maskElapsed(r.output),
-              "00002.M2TS content hash match\n" + summary("match", 2, 1, "Skipped files     : 1\n"));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(maskElapsed(r.output), "00002.M2TS content hash match\n00003.m2ts is missing\n123456.m2ts is missing\n" +
+                                         summary("mismatch", 2, 1, "Missing files     : 2\nSkipped files     : 1\n"));
 
     fs::remove_all(dir.path() / "BDMV");
     r = runTamsel({"-nologo", dir.str()});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(maskElapsed(r.output), summary("match", 0, 0, ""));
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(maskElapsed(r.output), "00002.m2ts is missing\n00003.m2ts is missing\n123456.m2ts is missing\n" +
+                                         summary("mismatch", 0, 0, "Missing files     : 3\n"));
 }
 
 TEST(FolderRun, ClipNamesShorterThanThePatternAreVerified) {

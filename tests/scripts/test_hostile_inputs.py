@@ -175,7 +175,7 @@ class HostileInputs(unittest.TestCase):
 
     def expect_not_a_volume(self, path):
         status, out = self.tamsel(path)
-        self.assertEqual((status, out), (0, FAILED_TO_PARSE % path))
+        self.assertEqual((status, out), (1, FAILED_TO_PARSE % path))
 
     def expect_clip_lines(self, out, matched):
         """Only the named clips get a match line, and each clip gets at most one."""
@@ -211,7 +211,7 @@ class HostileInputs(unittest.TestCase):
                 status, out = self.tamsel(path)
                 if out == FAILED_TO_PARSE % path or out in (NO_AACS, NO_TABLE):
                     continue
-                # A clip whose data the cut reaches is never called intact, and it counts as mismatched.
+                # A clip whose data the cut reaches is never called intact, and it counts as unverified.
                 whole = [name for name, end in clip_end.items() if end <= cut]
                 self.expect_clip_lines(out, whole)
                 cut_clips = [name for name in clip_end if name not in whole]
@@ -253,16 +253,18 @@ class HostileInputs(unittest.TestCase):
 
         # (patch, expected status, expected clips matched, expected text in the output)
         cases = {
-            "map count": (map_count, 0, [], "Failed to parse"),
+            "map count": (map_count, 1, [], "Failed to parse"),
             "sequence length": (sequence_length, 0, ["00001.m2ts", "00002.m2ts"], "Total files       : 2\n"),
-            "clip size": (clip_size, 1, ["00001.m2ts"], "00002.m2ts cannot be read at offset 1376256\n"),
+            # The clip claims far more units than the table has values for.
+            "clip size": (clip_size, 1, ["00001.m2ts"], "No hash unit 0/00002/15\n"),
             "table size": (table_size, 1, [], NO_TABLE),
             # L_AD is cut at the block: the real descriptor comes first, blank ones after it add nothing.
             "allocation descriptors length": (ad_length, 0, ["00001.m2ts", "00002.m2ts"], ""),
             # The area lies past the block: the clip has a size but no extents.
             "extended attributes length": (ea_length, 1, ["00002.m2ts"], "00001.m2ts cannot be read at offset 0\n"),
             "directory extent length": (extent_length, None, None, ""),
-            "implementation use length": (fid_use_length, 0, ["00001.m2ts"], "Total files       : 1\n"),
+            "implementation use length": (fid_use_length, 1, ["00001.m2ts"],
+                                          "00002.m2ts is missing\n--------------------------------\n"),
             "certificate counts": (certificate_counts, None, None, ""),
         }
         for name, (patch, status, matched, text) in cases.items():
@@ -303,8 +305,9 @@ class HostileInputs(unittest.TestCase):
             image.put32(ads[1][0] + 4, ads[0][2] + 1)
 
         cases = {
-            # The directory met again is an empty leaf: the stream folder holds nothing to verify.
-            "stream folder is its parent": ("physical", stream_is_bdmv, 0, [], "Total files       : 0\n"),
+            # The directory met again is an empty leaf: every clip the table lists is missing.
+            "stream folder is its parent": ("physical", stream_is_bdmv, 2, [],
+                                            "00001.m2ts is missing\n00002.m2ts is missing\n"),
             "content folder is the root": ("physical", aacs_is_root, 1, [], NO_TABLE),
             # The area is followed once; the clip keeps every extent and verifies.
             "continuation to itself": ("spill", continuation_to_itself, 0, ["00001.m2ts", "00002.m2ts"],
@@ -324,12 +327,14 @@ class HostileInputs(unittest.TestCase):
     def test_tables_pointing_anywhere(self):
         """Entries of clip 1 (8 units from unit 0) and clip 2 (7 units from unit 8), values of both: 15."""
         cases = {
-            # Clip 1's run ends where it starts, so its values ran out at once; clip 2 is compared with
-            # clip 1's values and mismatches at every unit.
-            "backwards": ((8, 0), 1, ["00001.m2ts"], "No hash unit 0/00001/8\n"),
-            "past the end": ((0xFFFFFFF0, 500), 0, ["00001.m2ts", "00002.m2ts"],
-                             "No hash unit 0/00001/-16\n"),
-            "second past the end": ((0, 500), 0, ["00001.m2ts", "00002.m2ts"], "No hash unit 0/00002/500\n"),
+            # Clip 1's run ends before it starts, so its values ran out at once; clip 2's run holds all 15
+            # values, so it is compared with clip 1's, mismatches at every unit, and is shorter than its run.
+            "backwards": ((8, 0), 2, [], "No hash unit 0/00001/8\n"),
+            # Neither run holds a value.
+            "past the end": ((0xFFFFFFF0, 500), 2, [], "No hash unit 0/00001/-16\n"),
+            # Clip 1's run reaches to the end of the values, past its own 8 units.
+            "second past the end": ((0, 500), 2, [], "00001.m2ts is shorter than its content hash table: 8 of 15 "
+                                                     "hash units\nNo hash unit 0/00002/500\n"),
         }
         table_path = os.path.join(self.disc, "AACS", "ContentHash000.tbl")
         original = read_bytes(table_path)
@@ -388,9 +393,10 @@ class HostileInputs(unittest.TestCase):
             image.bytes[entries[-1][0] + 19] = 255
 
         cases = {
-            "empty name": (empty_name, 0, ["00002.m2ts"]),
+            # The clips whose entries are lost are missing.
+            "empty name": (empty_name, 1, ["00002.m2ts"]),
             "no identifier": (no_identifier, None, None),
-            "identifier past the data": (identifier_past_the_data, 0, ["00001.m2ts"]),
+            "identifier past the data": (identifier_past_the_data, 1, ["00001.m2ts"]),
         }
         for name, (patch, status, matched) in cases.items():
             with self.subTest(name):
