@@ -1,4 +1,4 @@
-// Clip verification: digest every whole unit and compare its last 8 bytes with the table.
+// Clip verification: compare the digest of every whole unit with the table's value for it.
 #include "aacs/clip_verify.h"
 
 #include <cstring>
@@ -18,50 +18,74 @@ ClipVerdict verdictOf(const ClipResult& result) {
     return result.shortfall == Shortfall::None ? ClipVerdict::Matched : ClipVerdict::Unverified;
 }
 
-namespace {
-
-const uint8_t* unitDigestTail(const uint8_t* unit, bool useSha256, uint8_t* digest) {
+void unitDigestTail(const uint8_t* unit, bool useSha256, uint8_t tail[8]) {
+    uint8_t digest[32];
     if (useSha256) {
         Sha256Context context;
         Sha256Init(&context);
         Sha256Update(&context, unit);
         Sha256Final(&context, digest);
-        return digest + 24;
+        std::memcpy(tail, digest + 24, 8);
+        return;
     }
     Sha1HashUnit(unit, digest);
-    return digest + 12;
+    std::memcpy(tail, digest + 12, 8);
+}
+
+bool ReadingFeed::next(uint8_t tail[8]) {
+    if (source->readUnits(ordinal, 1, unitBuffer) != 1) return false;
+    ++ordinal;
+    unitDigestTail(unitBuffer, useSha256, tail);
+    return true;
+}
+
+namespace {
+
+// A small clip carries no content hash, unless the table lists more units than it holds: then it is a clip
+// that lost data, verified as far as it goes.
+bool isSkipped(const ClipFile& clip, uint32_t listedUnits) {
+    return clip.size < kMinHashedClipSize && listedUnits <= clip.size / kHashUnitSize;
 }
 
 }  // namespace
 
-ClipResult verifyClip(const ContentIndex& index, uint8_t* unitBuffer, ClipSource* source, const ClipFile& clip,
+ClipPlan planClip(const ContentIndex& index, const ClipFile& clip) {
+    const ListedClip* listed = index.find(clip.number);
+    if (isSkipped(clip, listed ? listed->listedUnits : 0)) return {false, 0};
+    if (!listed) return {true, 0};
+    const uint64_t whole = clip.size / kHashUnitSize;
+    UnitWalk walk(index, *listed);
+    uint64_t units = 0;
+    uint32_t value = 0;
+    while (units < whole && walk.next(&value)) ++units;
+    return {true, units};
+}
+
+ClipResult verifyClip(const ContentIndex& index, UnitFeed* feed, const ClipFile& clip,
                       const VerifySettings& settings, RunReporter* reporter) {
     const ContentHashTable* table = index.table();
     const ListedClip* listed = index.find(clip.number);
     ClipResult result;
     result.wholeUnits = clip.size / kHashUnitSize;
     result.listedUnits = listed ? listed->listedUnits : 0;
-    // A small clip carries no content hash, unless the table lists more units than it holds: then it is a
-    // clip that lost data, verified as far as it goes.
-    if (clip.size < kMinHashedClipSize && result.listedUnits <= result.wholeUnits) {
+    if (isSkipped(clip, result.listedUnits)) {
         reporter->clipSkipped(clip);
         result.skipped = true;
         return result;
     }
-    if (!source->open()) {
-        reporter->clipNotOpened(clip, source->path());
+    if (!feed->open()) {
+        reporter->clipNotOpened(clip, feed->path());
         result.shortfall = Shortfall::NotOpened;
         return result;
     }
     if (!listed) {
         reporter->noHashUnit(clip, 0);
-        source->close();
+        feed->close();
         result.shortfall = Shortfall::NoEntry;
         return result;
     }
 
     UnitWalk walk(index, *listed);
-    uint8_t digest[32];
     for (uint64_t ordinal = 0; ordinal < result.wholeUnits; ++ordinal) {
         uint32_t u = 0;
         if (!walk.next(&u)) {
@@ -70,12 +94,12 @@ ClipResult verifyClip(const ContentIndex& index, uint8_t* unitBuffer, ClipSource
             break;
         }
         const uint64_t offset = ordinal * kHashUnitSize;
-        if (!source->readUnit(ordinal, unitBuffer)) {
+        uint8_t tail[8];
+        if (!feed->next(tail)) {
             reporter->clipUnreadable(clip, offset);
             result.shortfall = Shortfall::Unreadable;
             break;
         }
-        const uint8_t* tail = unitDigestTail(unitBuffer, table->useSha256, digest);
         if (std::memcmp(tail, table->unitHashes[u], kUnitHashBytes) == 0) {
             reporter->unitMatched(clip, offset);
             continue;
@@ -84,7 +108,7 @@ ClipResult verifyClip(const ContentIndex& index, uint8_t* unitBuffer, ClipSource
         reporter->unitMismatched(clip, offset, table->unitHashes[u], tail);
         if (settings.abortOnMismatch) break;
     }
-    source->close();
+    feed->close();
     if (result.wholeUnits < result.listedUnits) {
         reporter->clipShorter(clip, result.wholeUnits, result.listedUnits);
         if (result.shortfall == Shortfall::None) result.shortfall = Shortfall::Shorter;

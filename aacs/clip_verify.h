@@ -16,11 +16,45 @@ class ClipSource {
 public:
     virtual ~ClipSource() = default;
     virtual bool open() = 0;
-    // Reads unit `ordinal` (counted from 0) whole into `unit`; false when not all of it could be read.
-    virtual bool readUnit(uint64_t ordinal, uint8_t* unit) = 0;
+    // Reads `count` units from unit `first` (counted from 0) into `units`, one after another; returns how many
+    // were read whole, stopping at the first that could not be.
+    virtual uint32_t readUnits(uint64_t first, uint32_t count, uint8_t* units) = 0;
     virtual void close() = 0;
     // The name "cannot open file" reports.
     virtual const char* path() const = 0;
+};
+
+// The units of one clip, read and digested, in order: what verification compares. A feed may be served by
+// threads that read and hash ahead; verification takes only what it needs and closes the feed.
+class UnitFeed {
+public:
+    virtual ~UnitFeed() = default;
+    virtual bool open() = 0;
+    virtual const char* path() const = 0;
+    // The last 8 bytes of the next unit's digest; false when that unit could not be read whole.
+    virtual bool next(uint8_t tail[8]) = 0;
+    // Done with the clip: whatever was read ahead for it is thrown away.
+    virtual void close() = 0;
+};
+
+// The last 8 bytes of a unit's digest, SHA-256 or SHA-1.
+void unitDigestTail(const uint8_t* unit, bool useSha256, uint8_t tail[8]);
+
+// A feed that reads and digests each unit when it is asked for, on the calling thread, into one unit buffer.
+class ReadingFeed : public UnitFeed {
+public:
+    ReadingFeed(ClipSource* source, uint8_t* unitBuffer, bool useSha256)
+        : source(source), unitBuffer(unitBuffer), useSha256(useSha256) {}
+    bool open() override { return source->open(); }
+    const char* path() const override { return source->path(); }
+    bool next(uint8_t tail[8]) override;
+    void close() override { source->close(); }
+
+private:
+    ClipSource* source;
+    uint8_t* unitBuffer;
+    bool useSha256;
+    uint64_t ordinal = 0;
 };
 
 struct VerifySettings {
@@ -53,7 +87,15 @@ ClipVerdict verdictOf(const ClipResult& result);
 // The percentage a unit's offset is shown with: single precision, truncated, 0 for an empty clip.
 int unitPercent(uint64_t offset, uint64_t clipSize);
 
-// Compares the clip's whole units with the values the table lists for its number, in the table's digest,
-// and reports each problem as it is found.
-ClipResult verifyClip(const ContentIndex& index, uint8_t* unitBuffer, ClipSource* source, const ClipFile& clip,
+// What verifying a clip asks of its source when nothing fails and no mismatch ends it early: whether the
+// source is opened at all, and how many units are read from it.
+struct ClipPlan {
+    bool opens;
+    uint64_t units;
+};
+ClipPlan planClip(const ContentIndex& index, const ClipFile& clip);
+
+// Compares the clip's whole units with the values the table lists for its number, and reports each problem
+// as it is found.
+ClipResult verifyClip(const ContentIndex& index, UnitFeed* feed, const ClipFile& clip,
                       const VerifySettings& settings, RunReporter* reporter);

@@ -3,8 +3,11 @@
 #include "aacs/disc_run.h"
 
 #include <algorithm>
+#include <functional>
+#include <thread>
 
 #include "aacs/clip_verify.h"
+#include "aacs/verify_pipeline.h"
 #include "io/heap.h"
 #include "io/host_file.h"
 
@@ -21,16 +24,25 @@ void loadContentPairs(DiscSource* source, ContentHashTable* table, RunReporter* 
     }
 }
 
-// Verifies every clip that passed the name test, then names the listed clips that none of them carried.
-void verifyClips(DiscSource* source, const std::vector<ClipFile>& clips, const ContentIndex& index,
-                 uint8_t* unit, const RunSettings& settings, RunReporter* reporter, RunTotals* totals) {
+// Units read with one request, and the chunks the reader may keep in flight: enough for every worker to
+// find a unit while the reader fills the next chunk and verification frees the oldest.
+constexpr uint32_t kChunkUnits = 8;
+uint32_t slotsFor(unsigned workers) { return std::max<uint32_t>(4, 2 + (2 * workers + kChunkUnits - 1) / kChunkUnits); }
+
+using FeedMaker = std::function<std::unique_ptr<UnitFeed>(size_t position, size_t listIndex)>;
+
+// Verifies every clip that passed the name test, in order, then names the listed clips that none of them
+// carried. `position` counts the kept clips.
+void verifyClips(const std::vector<ClipFile>& clips, const ContentIndex& index, const FeedMaker& feedFor,
+                 const RunSettings& settings, RunReporter* reporter, RunTotals* totals) {
     const VerifySettings verify{settings.abortOnMismatch};
     std::vector<uint32_t> carried;
+    size_t position = 0;
     for (size_t i = 0; i < clips.size(); ++i) {
         if (!clips[i].kept) continue;
         carried.push_back(clips[i].number);
-        std::unique_ptr<ClipSource> clip = source->openClip(i);
-        ClipResult result = verifyClip(index, unit, clip.get(), clips[i], verify, reporter);
+        std::unique_ptr<UnitFeed> feed = feedFor(position++, i);
+        ClipResult result = verifyClip(index, feed.get(), clips[i], verify, reporter);
         countResult(totals, result);
         reporter->clipFinished(clips[i], result);
     }
@@ -42,7 +54,53 @@ void verifyClips(DiscSource* source, const std::vector<ClipFile>& clips, const C
     }
 }
 
+// One clip read and hashed on the calling thread, a unit at a time: the run's way when no thread can be had.
+class OwnedSourceFeed : public UnitFeed {
+public:
+    OwnedSourceFeed(std::unique_ptr<ClipSource> clip, uint8_t* unit, bool useSha256)
+        : source(std::move(clip)), reading(source.get(), unit, useSha256) {}
+    bool open() override { return reading.open(); }
+    const char* path() const override { return reading.path(); }
+    bool next(uint8_t tail[8]) override { return reading.next(tail); }
+    void close() override { reading.close(); }
+
+private:
+    std::unique_ptr<ClipSource> source;
+    ReadingFeed reading;
+};
+
+// Reads on this thread (the one that owns the source), hashes on the workers, and verifies and reports on one
+// more thread. False when the threads or their buffers cannot be had, before anything was verified.
+bool verifyPipelined(DiscSource* source, const std::vector<ClipFile>& clips, const ContentIndex& index,
+                     const RunSettings& settings, RunReporter* reporter, RunTotals* totals) {
+    std::vector<PipelineClip> work;
+    for (size_t i = 0; i < clips.size(); ++i) {
+        if (clips[i].kept) work.push_back({i, planClip(index, clips[i])});
+    }
+    const unsigned workers = hashThreadsFor(settings.hashThreads);
+    VerifyPipeline pipeline(std::move(work), index.table()->useSha256, workers, kChunkUnits, slotsFor(workers));
+    if (!pipeline.start()) return false;
+    std::thread verifier;
+    try {
+        verifier = std::thread([&] {
+            verifyClips(clips, index, [&](size_t position, size_t) { return pipeline.feed(position); }, settings,
+                        reporter, totals);
+        });
+    } catch (...) {
+        return false;
+    }
+    pipeline.readAll(source);
+    verifier.join();
+    return true;
+}
+
 }  // namespace
+
+unsigned hashThreadsFor(unsigned requested) {
+    unsigned threads = requested != 0 ? requested : std::thread::hardware_concurrency();
+    if (threads == 0) threads = 1;
+    return threads < kMaxHashThreads ? threads : kMaxHashThreads;
+}
 
 void mergeContentPair(ContentHashTable* table, const ContentPairFiles& files, uint32_t pairNumber,
                       RunReporter* reporter) {
@@ -76,20 +134,27 @@ int runDisc(DiscSource* source, const RunSettings& settings, RunReporter* report
     }
     std::vector<ClipFile> clips;
     source->listClips(&clips);
-    auto* unit = static_cast<uint8_t*>(heapAlloc(kHashUnitSize));
-    if (!unit) {
-        releaseContentTable(&table);
-        return 1;
-    }
 
     RunTotals totals{};
     totals.startTicks = HostTickCount();
+    bool verified;
     {
         const ContentIndex index(&table);
-        verifyClips(source, clips, index, unit, settings, reporter, &totals);
+        verified = verifyPipelined(source, clips, index, settings, reporter, &totals);
+        uint8_t* unit = verified ? nullptr : static_cast<uint8_t*>(heapAlloc(kHashUnitSize));
+        if (unit) {
+            verifyClips(clips, index,
+                        [&](size_t, size_t i) {
+                            return std::unique_ptr<UnitFeed>(
+                                new OwnedSourceFeed(source->openClip(i), unit, table.useSha256));
+                        },
+                        settings, reporter, &totals);
+            verified = true;
+        }
+        heapFree(unit);
     }
-    reporter->runFinished(totals, HostTickCount() - totals.startTicks);
-    heapFree(unit);
     releaseContentTable(&table);
+    if (!verified) return 1;
+    reporter->runFinished(totals, HostTickCount() - totals.startTicks);
     return runStatus(totals);
 }

@@ -9,7 +9,13 @@
 
 struct RunSettings {
     bool abortOnMismatch;
+    unsigned hashThreads;  // hash workers; 0 for one per logical processor
 };
+
+// Hash workers for a request: 0 means one per logical processor; never more than kMaxHashThreads, which keeps
+// the units in flight (and so memory) bounded on large machines.
+constexpr unsigned kMaxHashThreads = 32;
+unsigned hashThreadsFor(unsigned requested);
 
 // Returns the exit status: mismatched clips, or 0/1 in the failure cases.
 int runDisc(DiscSource* source, const RunSettings& settings, RunReporter* reporter);

@@ -95,11 +95,12 @@ bool HostClipSource::open() {
     return true;
 }
 
-bool HostClipSource::readUnit(uint64_t ordinal, uint8_t* unit) {
-    if (!stream || ordinal != nextUnit) return false;
-    if (std::fread(unit, 1, kHashUnitSize, stream) != kHashUnitSize) return false;
-    ++nextUnit;
-    return true;
+uint32_t HostClipSource::readUnits(uint64_t first, uint32_t count, uint8_t* units) {
+    if (!stream || first != nextUnit) return 0;
+    const uint32_t whole = static_cast<uint32_t>(std::fread(units, 1, size_t(count) * kHashUnitSize, stream) /
+                                                 kHashUnitSize);
+    nextUnit += whole;
+    return whole;
 }
 
 void HostClipSource::close() {

@@ -12,7 +12,7 @@ public:
     explicit HostClipSource(std::string path) : filePath(std::move(path)) {}
     ~HostClipSource() override { close(); }
     bool open() override;
-    bool readUnit(uint64_t ordinal, uint8_t* unit) override;
+    uint32_t readUnits(uint64_t first, uint32_t count, uint8_t* units) override;
     void close() override;
     const char* path() const override { return filePath.c_str(); }
 

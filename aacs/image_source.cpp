@@ -9,15 +9,16 @@
 
 namespace {
 
-// A clip inside the image: unit k is read from byte k × 196,608 of the file.
+// A clip inside the image: unit k is read from byte k × 196,608 of the file; a request for many units goes
+// to the reader as one range.
 class ImageClipSource : public ClipSource {
 public:
     ImageClipSource(UdfVolume* volume, const DirectoryNode* node) : volume(volume), node(node) {}
     bool open() override { return true; }
-    bool readUnit(uint64_t ordinal, uint8_t* unit) override {
+    uint32_t readUnits(uint64_t first, uint32_t count, uint8_t* units) override {
         uint32_t got = 0;
-        return readFileRange(volume, node, ordinal * kHashUnitSize, unit, kHashUnitSize, &got, 0) &&
-               got == kHashUnitSize;
+        readFileRange(volume, node, first * kHashUnitSize, units, count * kHashUnitSize, &got, 0);
+        return got / kHashUnitSize;
     }
     void close() override {}
     const char* path() const override { return node->name; }

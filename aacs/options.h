@@ -6,4 +6,5 @@ struct Options {
     bool progress;
     bool noLogo;
     bool abortOnMismatch;
+    unsigned hashThreads;  // -tN; 0 for one per logical processor
 };

@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     ConsoleReporter reporter(options);
-    const RunSettings settings{options.abortOnMismatch};
+    const RunSettings settings{options.abortOnMismatch, options.hashThreads};
     return hostExitStatus(IsDirectory(path) ? runFolder(path, settings, &reporter)
                                             : runImage(path, settings, &reporter));
 }

@@ -14,6 +14,17 @@ bool equalsNoCase(const char* text, const char* expected) {
     return *text == 0 && *expected == 0;
 }
 
+// The N of -tN: its decimal digits; none, or 0, leaves the choice to the run. Capped long before the value
+// could wrap, as no machine has that many processors.
+unsigned threadCount(const char* digits) {
+    unsigned value = 0;
+    for (; *digits >= '0' && *digits <= '9'; ++digits) {
+        value = value * 10u + static_cast<unsigned>(*digits - '0');
+        if (value > 9999) value = 9999;
+    }
+    return value;
+}
+
 }  // namespace
 
 ScanResult scanArguments(int argc, char** argv, Options* options, const char** path) {
@@ -42,6 +53,10 @@ ScanResult scanArguments(int argc, char** argv, Options* options, const char** p
                 case 'V':
                     options->verbose = true;
                     break;
+                case 't':
+                case 'T':
+                    options->hashThreads = threadCount(arg + 2);
+                    break;
                 default:
                     break;
             }
@@ -64,6 +79,7 @@ void printUsage() {
     printPlain("\t-?      help\n");
     printPlain("\t-nologo suppress copyright message\n");
     printPlain("\t-p      show progress\n");
+    printPlain("\t-tN     hash on N threads (default: one per processor)\n");
     printPlain("\t-v      verbose output\n");
     printPlain("Example:\n");
     printPlain("\ttamsel -v e:\\bd\\avatar\\\n");

@@ -7,6 +7,7 @@
 
 #include "aacs/clip_verify.h"
 #include "aacs/console_reporter.h"
+#include "aacs/content_index.h"
 #include "aacs/content_table.h"
 #include "aacs/disc_source.h"
 #include "tools/sampledisc.h"
@@ -37,14 +38,17 @@ class MemoryClip : public ClipSource {
   public:
     explicit MemoryClip(uint64_t failFrom) : failFrom(failFrom) {}
     bool open() override { return true; }
-    bool readUnit(uint64_t ordinal, uint8_t* unit) override {
-        ++reads;
-        uint64_t start = ordinal * kHashUnitSize;
-        if (start + kHashUnitSize > clipBytes().size() || ordinal >= failFrom) {
-            return false;
+    uint32_t readUnits(uint64_t first, uint32_t count, uint8_t* units) override {
+        for (uint32_t i = 0; i < count; ++i) {
+            ++reads;
+            uint64_t ordinal = first + i;
+            uint64_t start = ordinal * kHashUnitSize;
+            if (start + kHashUnitSize > clipBytes().size() || ordinal >= failFrom) {
+                return i;
+            }
+            std::memcpy(units + size_t(i) * kHashUnitSize, clipBytes().data() + start, kHashUnitSize);
         }
-        std::memcpy(unit, clipBytes().data() + start, kHashUnitSize);
-        return true;
+        return count;
     }
     void close() override {}
     const char* path() const override { return "00001.m2ts"; }
@@ -126,24 +130,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     std::vector<uint8_t> unit(kHashUnitSize);
     const uint64_t completeUnits = claimed / kHashUnitSize;
+    const ContentIndex index(&table);
     for (int i = 0; i < (numbers[0] == numbers[1] ? 1 : 2); ++i) {
         MemoryClip clip(failFrom);
         ClipFile file{"00001.m2ts", claimed, numbers[i], true};
-        int result = verifyClip(&table, unit.data(), &clip, file, VerifySettings{options.abortOnMismatch}, &reporter);
-        check(result >= 0);
-        check(clip.reads <= completeUnits + 1);
+        ReadingFeed feed(&clip, unit.data(), table.useSha256);
+        ClipResult result = verifyClip(index, &feed, file, VerifySettings{options.abortOnMismatch}, &reporter);
+        check(clip.reads <= completeUnits);
         if (options.abortOnMismatch) {
-            check(result <= 1);
+            check(result.mismatchedUnits <= 1);
         }
-        // A clip that stopped reading before the units its size promises was not compared in full, so it
-        // must never come back as matched.
-        bool hasEntry = false;
-        for (uint32_t k = 0; k < table.entryCount; ++k) {
-            hasEntry = hasEntry || table.entries[k].clipNumber == numbers[i];
+        // The reader ahead of verification reads what the plan says; verification must never ask for more,
+        // and asks for exactly that unless a read failed or a mismatch ended the clip.
+        ClipPlan plan = planClip(index, file);
+        check(plan.opens == !result.skipped);
+        check(clip.reads <= plan.units);
+        bool endedEarly = result.shortfall == Shortfall::Unreadable ||
+                          (options.abortOnMismatch && result.mismatchedUnits != 0);
+        if (!endedEarly) {
+            check(clip.reads == plan.units);
         }
-        uint64_t readable = failFrom < 7 ? failFrom : 7;
-        if (hasEntry && clip.reads == readable + 1 && readable < completeUnits) {
-            check(result >= 1);
+        // Intact only when every whole unit was read and compared and the table lists exactly those.
+        if (verdictOf(result) == ClipVerdict::Matched) {
+            check(clip.reads == completeUnits && result.listedUnits == completeUnits);
         }
     }
     releaseContentTable(&table);

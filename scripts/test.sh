@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the normal build with warnings as errors, the sanitizer build, then the cross
+# Builds and runs every test: the normal build with warnings as errors, the sanitizer builds, then the cross
 # builds: Windows x64 under Wine, Linux arm64 under qemu, a compile check for Windows on Arm64, and a short
 # run of every fuzz target.
 # A cross stage whose tools are missing is skipped with a message; .ci/run installs them all.
@@ -86,6 +86,16 @@ stage "native build and tests" run_build "$here/build-ci" -DCMAKE_BUILD_TYPE=Rel
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     stage "address and undefined-behaviour sanitizers" \
     run_build "$here/build-ci-asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAMSEL_SANITIZE=ON
+# The threads of a run: the pipeline's own tests and every whole run through the real executable.
+stage_tsan() {
+    local dir="$here/build-ci-tsan"
+    cmake -S "$here" -B "$dir" -DTAMSEL_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAMSEL_SANITIZE_THREAD=ON \
+        >/dev/null
+    cmake --build "$dir" -j"$jobs" --target tamsel tamsel-sampledisc tamsel_aacs_tests tamsel_app_tests
+    TSAN_OPTIONS=halt_on_error=1 "$dir/tests/tamsel_aacs_tests"
+    TSAN_OPTIONS=halt_on_error=1 "$dir/tests/tamsel_app_tests"
+}
+stage "thread sanitizer" stage_tsan
 stage "Windows x64 build, tests under Wine" stage_wine
 stage "Linux arm64 build, tests under qemu" stage_qemu
 stage "Windows on Arm64 compile check" stage_windows_arm64

@@ -25,12 +25,15 @@ public:
         ++opens;
         return openable;
     }
-    bool readUnit(uint64_t ordinal, uint8_t* unit) override {
-        ++reads;
-        uint64_t start = ordinal * kHashUnitSize;
-        if (start + kHashUnitSize > bytes.size() || start + kHashUnitSize > failFrom) return false;
-        std::memcpy(unit, bytes.data() + start, kHashUnitSize);
-        return true;
+    // Counts each unit asked for, as a source read one unit at a time would.
+    uint32_t readUnits(uint64_t first, uint32_t count, uint8_t* units) override {
+        for (uint32_t i = 0; i < count; ++i) {
+            ++reads;
+            uint64_t start = (first + i) * kHashUnitSize;
+            if (start + kHashUnitSize > bytes.size() || start + kHashUnitSize > failFrom) return i;
+            std::memcpy(units + size_t(i) * kHashUnitSize, bytes.data() + start, kHashUnitSize);
+        }
+        return count;
     }
     void close() override { ++closes; }
     const char* path() const override { return "/disc/BDMV/STREAM/00001.m2ts"; }
@@ -94,8 +97,9 @@ protected:
         ConsoleReporter reporter(options);
         ContentIndex index(&t.table);
         ClipFile file{"00001.m2ts", size, number, true};
+        ReadingFeed feed(&clip, unit.data(), t.table.useSha256);
         testing::internal::CaptureStdout();
-        last = verifyClip(index, unit.data(), &clip, file, VerifySettings{options.abortOnMismatch}, &reporter);
+        last = verifyClip(index, &feed, file, VerifySettings{options.abortOnMismatch}, &reporter);
         reporter.clipFinished(file, last);
         output = testing::internal::GetCapturedStdout();
         return describe(last);

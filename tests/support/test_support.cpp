@@ -61,10 +61,28 @@ std::vector<std::string> tamselCommand() {
     return words;
 }
 
-RunResult runTamsel(const std::vector<std::string>& args) {
+namespace {
+
+RunResult runOnce(const std::vector<std::string>& args) {
     std::vector<std::string> words = tamselCommand();
     words.insert(words.end(), args.begin(), args.end());
     return runCommand(words.front(), std::vector<std::string>(words.begin() + 1, words.end()));
+}
+
+}  // namespace
+
+RunResult runTamsel(const std::vector<std::string>& args) {
+    // With no argument at all the tool prints its usage; a switch would change that.
+    if (args.empty()) return runOnce(args);
+    std::vector<std::string> one = args;
+    one.insert(one.begin(), "-t1");
+    RunResult sequential = runOnce(one);
+    std::vector<std::string> several = args;
+    several.insert(several.begin(), "-t4");
+    RunResult parallel = runOnce(several);
+    EXPECT_EQ(parallel.status, sequential.status) << ::testing::PrintToString(args);
+    EXPECT_EQ(maskElapsed(parallel.output), maskElapsed(sequential.output)) << ::testing::PrintToString(args);
+    return sequential;
 }
 
 void makeDisc(const std::string& root, const SampleDisc& disc) {

@@ -33,7 +33,9 @@ struct RunResult {
     std::string output;
 };
 
-// Runs the tamsel executable with these arguments, standard output captured (so never a terminal).
+// Runs the tamsel executable with these arguments, standard output captured (so never a terminal): once
+// hashing on one thread (-t1) and once on four (-t4), which must print the same bytes and end with the same
+// status; gives the first. With no argument at all it runs once, as is.
 RunResult runTamsel(const std::vector<std::string>& args);
 // The words that start the tamsel executable: its path, behind the emulator when a cross build needs one.
 std::vector<std::string> tamselCommand();
