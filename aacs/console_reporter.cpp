@@ -1,23 +1,35 @@
-// The console text of a run, byte for byte: green for matches, red for mismatches and failures.
+// The console text of a run, byte for byte: green for matches, red for mismatches and failures. Names from the
+// disc are shown with their control bytes escaped, so none can steer the terminal.
 #include "aacs/console_reporter.h"
 
 #include "aacs/clip_verify.h"
 #include "aacs/disc_source.h"
 #include "console/console.h"
 
-void ConsoleReporter::runStarted(const char* discPath) {
-    if (options.verbose) printPlain("Verify content hash of %s\n", discPath);
+void ConsoleReporter::runStarted(const char* path) {
+    discPath = path;
+    if (verbose()) printPlain("Verify content hash of %s\n", path);
 }
 
-void ConsoleReporter::discNotMounted(const char* discPath) {
-    printColored(kColorRed, "Failed to parse UDF file system in %s!\n", discPath);
+void ConsoleReporter::runFailed(RunFailure failure) {
+    switch (failure) {
+        case RunFailure::NotMounted:
+            printColored(kColorRed, "Failed to parse UDF file system in %s!\n", discPath.c_str());
+            break;
+        case RunFailure::NoContentFolder:
+            printColored(kColorRed, "AACS directory not present, abort!\n");
+            break;
+        case RunFailure::NoContentTable:
+            printColored(kColorRed, "Content hash table missing, unable to verify integrity of M2TS files.\n");
+            break;
+        case RunFailure::NoMemory:
+            break;
+    }
 }
-
-void ConsoleReporter::contentFolderMissing() { printColored(kColorRed, "AACS directory not present, abort!\n"); }
 
 void ConsoleReporter::contentPairMerged(uint32_t pairNumber, const ContentCertificate& cert,
                                         const ClipHashEntry* entries, uint32_t entryCount) {
-    if (!options.verbose) return;
+    if (!verbose()) return;
     printPlain("  Layer %d\n", static_cast<int>(pairNumber));
     printPlain("\tCertType=%u\n", static_cast<unsigned>(cert.CertType));
     printPlain("\tBEE=%u\n", static_cast<unsigned>(cert.BEE));
@@ -33,16 +45,12 @@ void ConsoleReporter::contentPairMerged(uint32_t pairNumber, const ContentCertif
     }
 }
 
-void ConsoleReporter::contentTableMissing() {
-    printColored(kColorRed, "Content hash table missing, unable to verify integrity of M2TS files.\n");
-}
-
 void ConsoleReporter::clipSkipped(const ClipFile& clip) {
-    if (options.verbose) printPlain("%s was skipped due to no content hash\n", clip.name.c_str());
+    if (verbose()) printPlain("%s was skipped due to no content hash\n", printableName(clip.name.c_str()).c_str());
 }
 
 void ConsoleReporter::clipNotOpened(const ClipFile&, const char* path) {
-    printColored(kColorRed, "cannot open file %s\n", path);
+    printColored(kColorRed, "cannot open file %s\n", printableName(path).c_str());
 }
 
 void ConsoleReporter::noHashUnit(const ClipFile& clip, uint32_t unitIndex) {
@@ -51,30 +59,30 @@ void ConsoleReporter::noHashUnit(const ClipFile& clip, uint32_t unitIndex) {
 }
 
 void ConsoleReporter::unitMatched(const ClipFile& clip, uint64_t offset) {
-    if (!options.progress) return;
-    printColored(kColorGreen, "%s content hash match at offset %" PRIu64 " (%i%%)\r", clip.name.c_str(), offset,
+    if (!options.progress || options.quiet) return;
+    printColored(kColorGreen, "%s content hash match at offset %" PRIu64 " (%i%%)\r", printableName(clip.name.c_str()).c_str(), offset,
                  unitPercent(offset, clip.size));
 }
 
 void ConsoleReporter::unitMismatched(const ClipFile& clip, uint64_t offset, const uint8_t expected[8],
                                      const uint8_t*) {
     if (options.abortOnMismatch) {
-        printColored(kColorRed, "%s content hash mismatch\n", clip.name.c_str());
+        printColored(kColorRed, "%s content hash mismatch\n", printableName(clip.name.c_str()).c_str());
         return;
     }
     char hex[2 * kUnitHashBytes + 1];
     printColored(kColorRed, "%s content hash mismatch at offset %" PRIu64 " (%i%%), expected hash=%s\n",
-                 clip.name.c_str(), offset, unitPercent(offset, clip.size),
+                 printableName(clip.name.c_str()).c_str(), offset, unitPercent(offset, clip.size),
                  hexString(expected, kUnitHashBytes, hex));
 }
 
 void ConsoleReporter::clipUnreadable(const ClipFile& clip, uint64_t offset) {
-    printColored(kColorRed, "%s cannot be read at offset %" PRIu64 "\n", clip.name.c_str(), offset);
+    printColored(kColorRed, "%s cannot be read at offset %" PRIu64 "\n", printableName(clip.name.c_str()).c_str(), offset);
 }
 
 void ConsoleReporter::clipShorter(const ClipFile& clip, uint64_t wholeUnits, uint32_t listedUnits) {
     printColored(kColorRed, "%s is shorter than its content hash table: %" PRIu64 " of %u hash units\n",
-                 clip.name.c_str(), wholeUnits, listedUnits);
+                 printableName(clip.name.c_str()).c_str(), wholeUnits, listedUnits);
 }
 
 void ConsoleReporter::clipMissing(uint32_t clipNumber) {
@@ -83,13 +91,13 @@ void ConsoleReporter::clipMissing(uint32_t clipNumber) {
 
 // The green line only for a clip compared to its end with every unit matching.
 void ConsoleReporter::clipFinished(const ClipFile& clip, const ClipResult& result) {
-    if (verdictOf(result) != ClipVerdict::Matched) return;
+    if (verdictOf(result) != ClipVerdict::Matched || options.quiet) return;
     // In progress mode the padding blanks what is left of the longest progress line.
     if (options.progress) {
         printColored(kColorGreen, "%s content hash match                                                                     \n",
-                     clip.name.c_str());
+                     printableName(clip.name.c_str()).c_str());
     } else {
-        printColored(kColorGreen, "%s content hash match\n", clip.name.c_str());
+        printColored(kColorGreen, "%s content hash match\n", printableName(clip.name.c_str()).c_str());
     }
 }
 

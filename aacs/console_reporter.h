@@ -1,21 +1,23 @@
 // ConsoleReporter: a run told in the tool's own console text, plain and coloured.
 #pragma once
 
+#include <string>
+
 #include "aacs/options.h"
 #include "aacs/run_reporter.h"
 
 class ConsoleReporter : public RunReporter {
 public:
-    // Uses verbose (heading, content dump, skipped clips), progress (a line per matching unit) and
-    // abortOnMismatch (the short mismatch line, no mismatched-hashes count).
+    // Uses verbose (heading, content dump, skipped clips), progress (a line per matching unit), abortOnMismatch
+    // (the short mismatch line, no mismatched-hashes count) and quiet (only the problems and the summary).
     explicit ConsoleReporter(const Options& options) : options(options) {}
 
     void runStarted(const char* discPath) override;
-    void discNotMounted(const char* discPath) override;
-    void contentFolderMissing() override;
+    void runFailed(RunFailure failure) override;
     void contentPairMerged(uint32_t pairNumber, const ContentCertificate& certificate, const ClipHashEntry* entries,
                            uint32_t entryCount) override;
-    void contentTableMissing() override;
+    void verificationStarted(const std::vector<ClipFile>&, bool) override {}
+    void clipStarted(const ClipFile&) override {}
     void clipSkipped(const ClipFile& clip) override;
     void clipNotOpened(const ClipFile& clip, const char* path) override;
     void noHashUnit(const ClipFile& clip, uint32_t unitIndex) override;
@@ -29,5 +31,8 @@ public:
     void runFinished(const RunTotals& totals, uint32_t elapsedMilliseconds) override;
 
 private:
+    bool verbose() const { return options.verbose && !options.quiet; }
+
     Options options;
+    std::string discPath;
 };

@@ -41,6 +41,7 @@ void verifyClips(const std::vector<ClipFile>& clips, const ContentIndex& index, 
     for (size_t i = 0; i < clips.size(); ++i) {
         if (!clips[i].kept) continue;
         carried.push_back(clips[i].number);
+        reporter->clipStarted(clips[i]);
         std::unique_ptr<UnitFeed> feed = feedFor(position++, i);
         ClipResult result = verifyClip(index, feed.get(), clips[i], verify, reporter);
         countResult(totals, result);
@@ -118,22 +119,23 @@ void mergeContentPair(ContentHashTable* table, const ContentPairFiles& files, ui
 int runDisc(DiscSource* source, const RunSettings& settings, RunReporter* reporter) {
     reporter->runStarted(source->path());
     if (!source->mount()) {
-        reporter->discNotMounted(source->path());
+        reporter->runFailed(RunFailure::NotMounted);
         return 1;
     }
     if (!source->hasContentFolder()) {
-        reporter->contentFolderMissing();
+        reporter->runFailed(RunFailure::NoContentFolder);
         return 1;
     }
     ContentHashTable table{};
     loadContentPairs(source, &table, reporter);
     if (!table.present) {
-        reporter->contentTableMissing();
+        reporter->runFailed(RunFailure::NoContentTable);
         releaseContentTable(&table);
         return 1;
     }
     std::vector<ClipFile> clips;
     source->listClips(&clips);
+    reporter->verificationStarted(clips, table.useSha256);
 
     RunTotals totals{};
     totals.startTicks = HostTickCount();
@@ -154,7 +156,10 @@ int runDisc(DiscSource* source, const RunSettings& settings, RunReporter* report
         heapFree(unit);
     }
     releaseContentTable(&table);
-    if (!verified) return 1;
+    if (!verified) {
+        reporter->runFailed(RunFailure::NoMemory);
+        return 1;
+    }
     reporter->runFinished(totals, HostTickCount() - totals.startTicks);
     return runStatus(totals);
 }

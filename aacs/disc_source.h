@@ -49,3 +49,7 @@ public:
 
 // The number a clip file's name gives: its leading decimal digits, after optional blanks and a sign.
 uint32_t clipNumberOf(const char* name);
+
+// A name from a disc as every message shows it: control bytes (below 0x20, and 0x7F) written as \xHH, so that
+// a name cannot move the cursor, change colours or end a line.
+std::string printableName(const char* name);

@@ -7,4 +7,6 @@ struct Options {
     bool noLogo;
     bool abortOnMismatch;
     unsigned hashThreads;  // -tN; 0 for one per logical processor
+    bool quiet;            // -q: only the problems and the summary
+    bool json;             // -j: a JSON Lines report instead of the text
 };

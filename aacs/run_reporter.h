@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "aacs/clip_verify.h"
 #include "aacs/content_table.h"
@@ -9,17 +10,26 @@
 
 struct ClipFile;
 
+// Why a run verified nothing.
+enum class RunFailure : uint8_t {
+    NotMounted,      // the path is no folder and no image that mounts
+    NoContentFolder, // no AACS folder
+    NoContentTable,  // no content certificate and hash table pair could be merged
+    NoMemory,        // no buffer for the units
+};
+
 class RunReporter {
 public:
     virtual ~RunReporter() = default;
 
     virtual void runStarted(const char* discPath) = 0;
-    virtual void discNotMounted(const char* discPath) = 0;
-    virtual void contentFolderMissing() = 0;
+    virtual void runFailed(RunFailure failure) = 0;
     virtual void contentPairMerged(uint32_t pairNumber, const ContentCertificate& certificate,
                                    const ClipHashEntry* entries, uint32_t entryCount) = 0;
-    virtual void contentTableMissing() = 0;
+    // The stream folder's entries (those not kept are neither verified nor counted), before the first clip.
+    virtual void verificationStarted(const std::vector<ClipFile>& clips, bool useSha256) = 0;
 
+    virtual void clipStarted(const ClipFile& clip) = 0;
     // A clip below the smallest hashed size.
     virtual void clipSkipped(const ClipFile& clip) = 0;
     virtual void clipNotOpened(const ClipFile& clip, const char* path) = 0;

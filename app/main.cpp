@@ -1,7 +1,9 @@
-// The entry point: console set-up, the switch scan, banner or usage, and the choice of run.
+// The entry point: console set-up, the switch scan, banner or usage, the way the run is reported, and the run.
 #include "aacs/console_reporter.h"
 #include "aacs/disc_run.h"
+#include "aacs/json_reporter.h"
 #include "aacs/options.h"
+#include "aacs/status_reporter.h"
 #include "app/options_scan.h"
 #include "console/console.h"
 #include "io/host_file.h"
@@ -14,17 +16,27 @@ int main(int argc, char** argv) {
     }
     Options options{};
     const char* path = nullptr;
-    if (scanArguments(argc, argv, &options, &path) == ScanResult::Help) {
-        printUsage();
-        return 0;
+    switch (scanArguments(argc, argv, &options, &path)) {
+        case ScanResult::Help:
+            printUsage();
+            return 0;
+        case ScanResult::Version:
+            printPlain("tamsel 1.2\n");
+            return 0;
+        case ScanResult::Run:
+            break;
     }
-    if (!options.noLogo) printPlain("tamsel 1.2 - M2TS content hash verifier\n");
+    // A report for scripts, or only the problems: no banner.
+    if (!options.noLogo && !options.quiet && !options.json) printPlain("tamsel 1.2 - M2TS content hash verifier\n");
     if (!path) {
         printUsage();
         return 0;
     }
-    ConsoleReporter reporter(options);
+    ConsoleReporter text(options);
+    JsonReporter json;
+    RunReporter* reporter = options.json ? static_cast<RunReporter*>(&json) : &text;
+    StatusLineReporter status(reporter);
+    if (statusLineAvailable() && !options.quiet) reporter = &status;
     const RunSettings settings{options.abortOnMismatch, options.hashThreads};
-    return hostExitStatus(IsDirectory(path) ? runFolder(path, settings, &reporter)
-                                            : runImage(path, settings, &reporter));
+    return hostExitStatus(IsDirectory(path) ? runFolder(path, settings, reporter) : runImage(path, settings, reporter));
 }

@@ -2,6 +2,7 @@
 #include "app/options_scan.h"
 
 #include <cctype>
+#include <cstring>
 
 #include "console/console.h"
 
@@ -30,6 +31,9 @@ unsigned threadCount(const char* digits) {
 ScanResult scanArguments(int argc, char** argv, Options* options, const char** path) {
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
+        // The long forms people try first; by the second-character rule they would mean nothing.
+        if (std::strcmp(arg, "--help") == 0) return ScanResult::Help;
+        if (std::strcmp(arg, "--version") == 0) return ScanResult::Version;
         if (isSwitchLead(arg[0])) {
             // Only the second character decides, so -abort acts as -a and -verbose as -v.
             switch (arg[1]) {
@@ -57,6 +61,14 @@ ScanResult scanArguments(int argc, char** argv, Options* options, const char** p
                 case 'T':
                     options->hashThreads = threadCount(arg + 2);
                     break;
+                case 'q':
+                case 'Q':
+                    options->quiet = true;
+                    break;
+                case 'j':
+                case 'J':
+                    options->json = true;
+                    break;
                 default:
                     break;
             }
@@ -80,6 +92,8 @@ void printUsage() {
     printPlain("\t-nologo suppress copyright message\n");
     printPlain("\t-p      show progress\n");
     printPlain("\t-tN     hash on N threads (default: one per processor)\n");
+    printPlain("\t-q      only problems and the summary\n");
+    printPlain("\t-j      JSON Lines report\n");
     printPlain("\t-v      verbose output\n");
     printPlain("Example:\n");
     printPlain("\ttamsel -v e:\\bd\\avatar\\\n");

@@ -3,9 +3,9 @@
 
 #include "aacs/options.h"
 
-enum class ScanResult { Run, Help };
+enum class ScanResult { Run, Help, Version };
 
-// Warns about every path after the first. Stops at a help switch, leaving the rest unexamined.
+// Warns about every path after the first. Stops at a help switch or --version, leaving the rest unexamined.
 ScanResult scanArguments(int argc, char** argv, Options* options, const char** path);
 void printUsage();
 

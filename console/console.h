@@ -14,7 +14,8 @@ struct ConsoleState {
 
 extern ConsoleState gConsole;
 
-// Saves the output handle and its text attributes; failures leave the attributes 0 and printing plain.
+// Saves the output handle and its text attributes; failures leave the attributes 0 and printing plain. No colour
+// is used when NO_COLOR is set (to anything but nothing) or TERM is "dumb".
 void setupConsole();
 
 void printPlain(const char* format, ...);
@@ -23,6 +24,14 @@ void printColored(uint16_t color, const char* format, ...);
 int formatString(char* buffer, const char* format, ...);
 void printLine(const char* text);
 char* hexString(const uint8_t* bytes, int count, char* out);
+
+// The status line: one line on standard error, drawn only when standard error is a terminal. When standard
+// output shares that terminal, each message erases it first and it comes back once the message's line is complete.
+bool statusLineAvailable();
+// Replaces its text and draws it.
+void showStatusLine(const char* text);
+// Erases it; nothing more is drawn until the next show.
+void clearStatusLine();
 
 // The attribute word a coloured message is shown with: the saved background and upper bits kept.
 inline uint16_t coloredAttributes(uint16_t saved, uint16_t color) {

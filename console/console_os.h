@@ -8,5 +8,13 @@ intptr_t consoleOutputHandle();
 bool consoleReadAttributes(intptr_t handle, uint16_t* attributes);
 // Fails (and writes nothing) when the output is not a console.
 bool consoleWriteAttributes(intptr_t handle, uint16_t attributes, uint16_t savedAttributes);
-// Whether text must be pushed through after each message to keep it in step with colour changes.
+// Whether standard output is a console: text must then be pushed through after each message to keep it in step
+// with colour changes.
 bool consoleIsInteractive(intptr_t handle);
+// Clears the output console from the cursor to the end of its line; nothing when it is no console. Text already
+// written to the C stream must be flushed first.
+void consoleClearToLineEnd(intptr_t handle);
+
+// Whether standard error is a terminal, and its width in columns (0 when unknown).
+bool consoleErrorIsTerminal();
+unsigned consoleErrorColumns();

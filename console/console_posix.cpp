@@ -1,4 +1,5 @@
 // Console colours on POSIX terminals: ANSI sequences, only when standard output is a terminal.
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -30,3 +31,16 @@ bool consoleWriteAttributes(intptr_t handle, uint16_t attributes, uint16_t saved
 }
 
 bool consoleIsInteractive(intptr_t handle) { return isatty(static_cast<int>(handle)) != 0; }
+
+void consoleClearToLineEnd(intptr_t handle) {
+    if (!isatty(static_cast<int>(handle))) return;
+    std::fputs("\x1b[K", stdout);
+}
+
+bool consoleErrorIsTerminal() { return isatty(STDERR_FILENO) != 0; }
+
+unsigned consoleErrorColumns() {
+    struct winsize size {};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+    return size.ws_col;
+}

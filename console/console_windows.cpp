@@ -34,3 +34,23 @@ bool consoleIsInteractive(intptr_t handle) {
     DWORD mode = 0;
     return GetConsoleMode(asHandle(handle), &mode) != 0;
 }
+
+void consoleClearToLineEnd(intptr_t handle) {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!GetConsoleScreenBufferInfo(asHandle(handle), &info)) return;
+    const DWORD count = info.dwSize.X > info.dwCursorPosition.X ? DWORD(info.dwSize.X - info.dwCursorPosition.X) : 0;
+    DWORD written = 0;
+    FillConsoleOutputCharacterA(asHandle(handle), ' ', count, info.dwCursorPosition, &written);
+    FillConsoleOutputAttribute(asHandle(handle), info.wAttributes, count, info.dwCursorPosition, &written);
+}
+
+bool consoleErrorIsTerminal() {
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+unsigned consoleErrorColumns() {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) return 0;
+    return unsigned(info.srWindow.Right - info.srWindow.Left + 1);
+}

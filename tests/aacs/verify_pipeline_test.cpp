@@ -65,10 +65,10 @@ class RecordingReporter : public RunReporter {
 public:
     std::string log;
     void runStarted(const char*) override {}
-    void discNotMounted(const char*) override {}
-    void contentFolderMissing() override {}
+    void runFailed(RunFailure) override {}
     void contentPairMerged(uint32_t, const ContentCertificate&, const ClipHashEntry*, uint32_t) override {}
-    void contentTableMissing() override {}
+    void verificationStarted(const std::vector<ClipFile>&, bool) override {}
+    void clipStarted(const ClipFile& c) override { log += c.name + " started\n"; }
     void clipSkipped(const ClipFile& c) override { log += c.name + " skipped\n"; }
     void clipNotOpened(const ClipFile& c, const char* path) override { log += c.name + " not opened " + path + "\n"; }
     void noHashUnit(const ClipFile& c, uint32_t u) override { log += c.name + " no unit " + std::to_string(u) + "\n"; }
@@ -155,6 +155,7 @@ std::string sequentialRun(const Disc& disc, bool abort) {
     for (size_t i = 0; i < disc.files.size(); ++i) {
         MemoryClipSource source(&disc.clips[i]);
         ReadingFeed feed(&source, unit.data(), true);
+        reporter.clipStarted(disc.files[i]);
         ClipResult result = verifyClip(index, &feed, disc.files[i], VerifySettings{abort}, &reporter);
         reporter.clipFinished(disc.files[i], result);
     }
@@ -170,6 +171,7 @@ std::string pipelinedRun(const Disc& disc, bool abort, unsigned workers, uint32_
     RecordingReporter reporter;
     std::thread verifier([&] {
         for (size_t i = 0; i < disc.files.size(); ++i) {
+            reporter.clipStarted(disc.files[i]);
             std::unique_ptr<UnitFeed> feed = pipeline.feed(i);
             ClipResult result = verifyClip(index, feed.get(), disc.files[i], VerifySettings{abort}, &reporter);
             reporter.clipFinished(disc.files[i], result);

@@ -19,7 +19,8 @@ const char kBanner[] = "tamsel 1.2 - M2TS content hash verifier\n";
 const char kUsage[] =
     "tamsel - Verify the integrity of M2TS files\nUsage:\n\ttamsel [switch] [disc_root_path]\nSwitch:\n"
     "\t-a      abort on mismatch hash\n\t-h      help\n\t-?      help\n\t-nologo suppress copyright message\n"
-    "\t-p      show progress\n\t-tN     hash on N threads (default: one per processor)\n\t-v      verbose output\n"
+    "\t-p      show progress\n\t-tN     hash on N threads (default: one per processor)\n"
+    "\t-q      only problems and the summary\n\t-j      JSON Lines report\n\t-v      verbose output\n"
     "Example:\n\ttamsel -v e:\\bd\\avatar\\\n";
 
 SampleDisc threeClipDisc() {

@@ -81,3 +81,39 @@ TEST(OptionsScan, ExtraPathsAreWarnedAboutAndTheFirstKept) {
               "Warning: only one directory can be verified at a time, \"second\" was skipped\n"
               "Warning: only one directory can be verified at a time, \"third\" was skipped\n");
 }
+
+TEST(OptionsScan, ThreadsQuietAndJson) {
+    const struct {
+        std::vector<std::string> args;
+        unsigned threads;
+        bool quiet, json;
+    } cases[] = {
+        {{"-t1", "disc"}, 1, false, false},
+        {{"-T16", "disc"}, 16, false, false},
+        {{"-threads", "disc"}, 0, false, false},  // no digits: the run decides
+        {{"-t0", "disc"}, 0, false, false},
+        {{"-t99999999999999", "disc"}, 9999, false, false},
+        {{"-q", "-j", "disc"}, 0, true, true},
+        {{"-quiet", "-JSON", "disc"}, 0, true, true},
+    };
+    for (const auto& c : cases) {
+        Scan s = scan(c.args);
+        std::string label = ::testing::PrintToString(c.args);
+        EXPECT_EQ(s.result, ScanResult::Run) << label;
+        EXPECT_EQ(s.options.hashThreads, c.threads) << label;
+        EXPECT_EQ(s.options.quiet, c.quiet) << label;
+        EXPECT_EQ(s.options.json, c.json) << label;
+        EXPECT_EQ(s.path, "disc") << label;
+    }
+}
+
+TEST(OptionsScan, LongHelpAndVersion) {
+    EXPECT_EQ(scan({"disc", "--help", "-v"}).result, ScanResult::Help);
+    Scan s = scan({"--version", "disc"});
+    EXPECT_EQ(s.result, ScanResult::Version);
+    EXPECT_EQ(s.path, "");
+    // Any other long form keeps the second-character rule: "--verbose" has '-' there and means nothing.
+    s = scan({"--verbose", "disc"});
+    EXPECT_EQ(s.result, ScanResult::Run);
+    EXPECT_FALSE(s.options.verbose);
+}

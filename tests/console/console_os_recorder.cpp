@@ -14,3 +14,6 @@ bool consoleWriteAttributes(intptr_t, uint16_t attributes, uint16_t) {
 }
 
 bool consoleIsInteractive(intptr_t) { return false; }
+void consoleClearToLineEnd(intptr_t) {}
+bool consoleErrorIsTerminal() { return false; }
+unsigned consoleErrorColumns() { return 0; }
