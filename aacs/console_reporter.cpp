@@ -45,6 +45,26 @@ void ConsoleReporter::contentPairMerged(uint32_t pairNumber, const ContentCertif
     }
 }
 
+void ConsoleReporter::discDamaged(const DiscDamage& damage) {
+    const std::string path = printableName(damage.path.c_str());
+    switch (damage.kind) {
+        case DamageKind::TableTooLarge:
+            printColored(kColorRed, "%s: content hash table lists more than the disc can hold\n", path.c_str());
+            break;
+        case DamageKind::EntryUnreadable:
+            printColored(kColorRed, "%s: file entry could not be read (sector %u)\n", path.c_str(), damage.sector);
+            break;
+        case DamageKind::DirectoryUnreadable:
+            printColored(kColorRed, "%s: directory could not be read whole (sector %u)\n", path.c_str(),
+                         damage.sector);
+            break;
+        case DamageKind::ExtentsUnreadable:
+            printColored(kColorRed, "%s: allocation extents could not be read (sector %u)\n", path.c_str(),
+                         damage.sector);
+            break;
+    }
+}
+
 void ConsoleReporter::clipSkipped(const ClipFile& clip) {
     if (verbose()) printPlain("%s was skipped due to no content hash\n", printableName(clip.name.c_str()).c_str());
 }
@@ -54,8 +74,7 @@ void ConsoleReporter::clipNotOpened(const ClipFile&, const char* path) {
 }
 
 void ConsoleReporter::noHashUnit(const ClipFile& clip, uint32_t unitIndex) {
-    printColored(kColorRed, "No hash unit %d/%05d/%d\n", 0, static_cast<int>(clip.number),
-                 static_cast<int>(unitIndex));
+    printColored(kColorRed, "No hash unit %d/%05d/%u\n", 0, static_cast<int>(clip.number), unitIndex);
 }
 
 void ConsoleReporter::unitMatched(const ClipFile& clip, uint64_t offset) {

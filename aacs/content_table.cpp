@@ -1,6 +1,7 @@
 // Decoding content certificates and hash tables, and merging them into the run's table.
 #include "aacs/content_table.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "io/byte_order.h"
@@ -38,8 +39,15 @@ bool addContentPair(ContentHashTable* table, const uint8_t* certificate, uint64_
         uint64_t available = (hashTableSize - entryBytes) / kUnitHashBytes;
         m = available < cert.NumberOfHashUnits ? static_cast<uint32_t>(available) : cert.NumberOfHashUnits;
     }
-    // Counts are 32-bit; a merge that would wrap them is refused whole.
-    if (table->entryCount > UINT32_MAX - n || table->unitHashCount > UINT32_MAX - m) return false;
+    bool cut = false;
+    if (n > kMaxTableEntries - std::min(table->entryCount, kMaxTableEntries)) {
+        n = kMaxTableEntries - std::min(table->entryCount, kMaxTableEntries);
+        cut = true;
+    }
+    if (m > kMaxTableUnits - std::min(table->unitHashCount, kMaxTableUnits)) {
+        m = kMaxTableUnits - std::min(table->unitHashCount, kMaxTableUnits);
+        cut = true;
+    }
 
     if (n > 0) {
         size_t bytes = static_cast<size_t>(table->entryCount + n) * sizeof(ClipHashEntry);
@@ -56,6 +64,7 @@ bool addContentPair(ContentHashTable* table, const uint8_t* certificate, uint64_
 
     table->useSha256 = cert.CertType == 0x10;
     table->present = true;
+    table->cut = table->cut || cut;
     for (uint32_t i = 0; i < n; ++i) {
         const uint8_t* record = hashTable + static_cast<size_t>(i) * kEntryBytes;
         table->entries[table->entryCount++] = {readBe32(record), readBe32(record + 4), readBe32(record + 8)};

@@ -13,8 +13,10 @@
 
 namespace {
 
+// Loading ends at the first pair that does not exist, or once the table is full: a later pair could add
+// nothing.
 void loadContentPairs(DiscSource* source, ContentHashTable* table, RunReporter* reporter) {
-    for (uint32_t i = 0;; ++i) {
+    for (uint32_t i = 0; !table->cut; ++i) {
         ContentPairFiles files;
         PairLookup lookup = source->loadPair(i, &files);
         if (lookup == PairLookup::Loaded) mergeContentPair(table, files, i + 1, reporter);
@@ -138,6 +140,10 @@ int runDisc(DiscSource* source, const RunSettings& settings, RunReporter* report
     reporter->verificationStarted(clips, table.useSha256);
 
     RunTotals totals{};
+    if (table.cut) {
+        reporter->discDamaged({DamageKind::TableTooLarge, "AACS/", 0});
+        totals.damaged = true;
+    }
     totals.startTicks = HostTickCount();
     bool verified;
     {

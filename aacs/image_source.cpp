@@ -1,4 +1,5 @@
 // The disc image: the UDF volume mounted, content files and clips looked up and read inside it.
+#include <algorithm>
 #include <cstring>
 
 #include "aacs/disc_run.h"
@@ -43,8 +44,14 @@ public:
     const char* path() const override { return imagePath; }
     bool mount() override { return volume.open(imagePath); }
     bool hasContentFolder() override {
-        aacs = findNode(&volume, nullptr, "AACS/");
-        return aacs != nullptr;
+        DirectoryNode* aacs = findNode(&volume, nullptr, "AACS/");
+        if (!aacs) return false;
+        // Indexed once, so that a folder of many thousand pairs costs a search per file, not a walk.
+        for (DirectoryNode* child = aacs->firstChild; child; child = child->nextSibling) contents.push_back(child);
+        std::stable_sort(contents.begin(), contents.end(), [](const DirectoryNode* a, const DirectoryNode* b) {
+            return std::strcmp(a->name, b->name) < 0;
+        });
+        return true;
     }
 
     PairLookup loadPair(uint32_t index, ContentPairFiles* files) override {
@@ -78,8 +85,12 @@ public:
 private:
     // False when AACS/ holds no such name; a file that cannot be read whole leaves *bytes null.
     bool loadContentFile(const char* name, uint8_t** bytes, uint64_t* size) {
-        DirectoryNode* node = findNode(&volume, aacs, name);
-        if (!node) return false;
+        // Of entries with the same name, the first in the folder's order counts, as a path lookup finds it.
+        auto found = std::lower_bound(contents.begin(), contents.end(), name,
+                                      [](const DirectoryNode* node, const char* n) { return std::strcmp(node->name, n) < 0; });
+        if (found == contents.end() || std::strcmp((*found)->name, name) != 0) return false;
+        const DirectoryNode* node = *found;
+        if (!node->isDirectory && node->size > kMaxContentFileBytes) return true;
         uint32_t length = 0;
         *bytes = readWholeFile(&volume, node, &length);
         *size = length;
@@ -88,7 +99,7 @@ private:
 
     const char* imagePath;
     UdfVolume volume;
-    DirectoryNode* aacs = nullptr;
+    std::vector<const DirectoryNode*> contents;  // the AACS folder's entries, by name
     std::vector<const DirectoryNode*> nodes;
 };
 

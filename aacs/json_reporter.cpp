@@ -126,6 +126,16 @@ void JsonReporter::runFailed(RunFailure failure) {
     emit(object);
 }
 
+void JsonReporter::discDamaged(const DiscDamage& damage) {
+    static const char* const kKinds[] = {"table-too-large", "entry-unreadable", "directory-unreadable",
+                                         "extents-unreadable"};
+    std::string object = "{\"type\":\"damage\"";
+    appendField(&object, "path", damage.path.c_str());
+    appendField(&object, "what", kKinds[static_cast<int>(damage.kind)]);
+    if (damage.kind != DamageKind::TableTooLarge) appendNumber(&object, "sector", damage.sector);
+    emit(object);
+}
+
 void JsonReporter::verificationStarted(const std::vector<ClipFile>&, bool useSha256) {
     digest = useSha256 ? "SHA-256" : "SHA-1";
 }

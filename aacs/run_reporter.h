@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "aacs/clip_verify.h"
@@ -18,6 +19,21 @@ enum class RunFailure : uint8_t {
     NoMemory,        // no buffer for the units
 };
 
+// A structure of the disc that could not be read or used whole. What it hid is reported by the verdict (missing
+// or unverified clips); the damage itself keeps the run from calling the disc intact.
+enum class DamageKind : uint8_t {
+    TableTooLarge,        // the content hash table lists more than the disc can hold
+    EntryUnreadable,      // a file entry
+    DirectoryUnreadable,  // a directory's data
+    ExtentsUnreadable,    // a continuation area of a file's allocation descriptors
+};
+
+struct DiscDamage {
+    DamageKind kind;
+    std::string path;  // inside the disc, "BDMV/STREAM/" style; a directory ends in '/'
+    uint32_t sector;
+};
+
 class RunReporter {
 public:
     virtual ~RunReporter() = default;
@@ -26,6 +42,7 @@ public:
     virtual void runFailed(RunFailure failure) = 0;
     virtual void contentPairMerged(uint32_t pairNumber, const ContentCertificate& certificate,
                                    const ClipHashEntry* entries, uint32_t entryCount) = 0;
+    virtual void discDamaged(const DiscDamage& damage) = 0;
     // The stream folder's entries (those not kept are neither verified nor counted), before the first clip.
     virtual void verificationStarted(const std::vector<ClipFile>& clips, bool useSha256) = 0;
 

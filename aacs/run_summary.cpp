@@ -21,10 +21,12 @@ void countResult(RunTotals* totals, const ClipResult& result) {
 }
 
 bool runMatched(const RunTotals& totals) {
-    return totals.mismatchedFiles == 0 && totals.unverifiedFiles == 0 && totals.missingFiles == 0;
+    return totals.mismatchedFiles == 0 && totals.unverifiedFiles == 0 && totals.missingFiles == 0 &&
+           !totals.damaged;
 }
 
 int runStatus(const RunTotals& totals) {
-    const uint64_t failed = uint64_t(totals.mismatchedFiles) + totals.unverifiedFiles + totals.missingFiles;
+    uint64_t failed = uint64_t(totals.mismatchedFiles) + totals.unverifiedFiles + totals.missingFiles;
+    if (failed == 0 && totals.damaged) failed = 1;
     return failed < INT32_MAX ? static_cast<int>(failed) : INT32_MAX;
 }

@@ -14,12 +14,14 @@ struct RunTotals {
     uint32_t missingFiles;  // listed in the table, carried by no clip file
     uint32_t skippedFiles;
     uint32_t startTicks;
+    bool damaged;  // a structure of the disc could not be read or used whole
 };
 
 // Adds one clip's result.
 void countResult(RunTotals* totals, const ClipResult& result);
 
-// Whether the disc is intact: no clip mismatched, unverified or missing.
+// Whether the disc is intact: no clip mismatched, unverified or missing, and nothing damaged.
 bool runMatched(const RunTotals& totals);
-// The exit status of a completed run: clips mismatched, unverified or missing, at most INT32_MAX.
+// The exit status of a completed run: clips mismatched, unverified or missing (at least 1 when something was
+// damaged), at most INT32_MAX.
 int runStatus(const RunTotals& totals);

@@ -144,10 +144,32 @@ TEST_F(ContentTable, QuietWithoutVerbose) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
+// A table never takes more than any disc holds, whatever its counts claim or however often one file is named;
+// what is left out marks it cut.
+TEST_F(ContentTable, LimitsLeaveTheRestOutAndMarkTheTableCut) {
+    const uint16_t perPair = 0xFFFF;
+    const std::vector<uint8_t> manyEntries = hashTable(std::vector<Entry>(perPair, Entry{0, 1, 0}), 0, 0);
+    for (uint32_t pair = 1; !table.cut; ++pair) {
+        ASSERT_LE(pair, kMaxTableEntries / perPair + 1);
+        merge(certificate(0x10, 0, 0, perPair), manyEntries, int(pair));
+    }
+    EXPECT_EQ(table.entryCount, kMaxTableEntries);
+
+    releaseContentTable(&table);
+    const uint32_t values = kMaxTableUnits / 3 + 1;
+    const std::vector<uint8_t> manyValues = hashTable({{0, 1, 0}}, values, 7);
+    for (int pair = 1; pair <= 3; ++pair) {
+        merge(certificate(0x10, 0, values, 1), manyValues, pair);
+        EXPECT_EQ(table.cut, pair == 3) << pair;
+    }
+    EXPECT_EQ(table.unitHashCount, kMaxTableUnits);
+    EXPECT_EQ(table.entryCount, 3u);
+}
+
 TEST(RunEnd, NeverBeyondTheLoadedValues) {
     ClipHashEntry entries[] = {{0, 1, 0}, {50, 2, 0}};
     uint8_t values[10][8] = {};
-    ContentHashTable t{entries, 2, values, 10, false, true};
+    ContentHashTable t{entries, 2, values, 10, false, true, false};
     EXPECT_EQ(runEnd(&t, 0), 10u);
     EXPECT_EQ(runEnd(&t, 1), 10u);
 }

@@ -331,7 +331,7 @@ class HostileInputs(unittest.TestCase):
             # values, so it is compared with clip 1's, mismatches at every unit, and is shorter than its run.
             "backwards": ((8, 0), 2, [], "No hash unit 0/00001/8\n"),
             # Neither run holds a value.
-            "past the end": ((0xFFFFFFF0, 500), 2, [], "No hash unit 0/00001/-16\n"),
+            "past the end": ((0xFFFFFFF0, 500), 2, [], "No hash unit 0/00001/4294967280\n"),
             # Clip 1's run reaches to the end of the values, past its own 8 units.
             "second past the end": ((0, 500), 2, [], "00001.m2ts is shorter than its content hash table: 8 of 15 "
                                                      "hash units\nNo hash unit 0/00002/500\n"),
