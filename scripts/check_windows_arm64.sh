@@ -17,7 +17,7 @@ flags=(--target=aarch64-w64-windows-gnu -std=c++17 -nostdinc++ -isystem "$G" -is
        -isystem /usr/share/mingw-w64/include -I "$here" -O2 -Wall -Wextra -Wpedantic -Werror)
 
 # The per-OS and per-processor files of other targets; everything else in the product folders is built.
-skip='/(host_posix|console_posix|cpu_x86|sha_x86|cpu_arm_linux|cpu_arm_apple|cpu_none)\.cpp$'
+skip='/(host_posix|console_posix|platform_posix|cpu_x86|sha_x86|cpu_arm_linux|cpu_arm_apple|cpu_none)\.cpp$'
 
 mkdir -p "$out"
 count=0
