@@ -366,6 +366,10 @@ class Reports(unittest.TestCase, Discs):
             "intact image": (self.images[self.intact], 0, intact),
             "every problem": (self.problems, 6, problems),
             "unreadable image": (self.cut_image, 2, unreadable),
+            "no AACS folder": (self.no_aacs, 1, "AACS directory not present, abort!\n"),
+            "no content table": (self.images[self.no_table], 1,
+                                 "Content hash table missing, unable to verify integrity of M2TS files.\n"),
+            "not a volume": (README, 1, "Failed to parse UDF file system in %s!\n" % README),
         }
         for name, (target, status, expected) in cases.items():
             with self.subTest(name):
