@@ -2,7 +2,9 @@
 #include "app/options_scan.h"
 
 #include <cctype>
+#include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "console/console.h"
 
@@ -29,18 +31,32 @@ unsigned threadCount(const char* digits) {
 }  // namespace
 
 ScanResult scanArguments(int argc, char** argv, Options* options, const char** path) {
+    // Held to the end of the scan, as -j may come after the paths: under -j standard output carries only
+    // JSON, so the warnings go to standard error.
+    std::vector<const char*> skipped;
+    auto warned = [&](ScanResult result) {
+        for (const char* arg : skipped) {
+            const char* format = "Warning: only one directory can be verified at a time, \"%s\" was skipped\n";
+            if (options->json) {
+                std::fprintf(stderr, format, arg);
+            } else {
+                printPlain(format, arg);
+            }
+        }
+        return result;
+    };
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         // The long forms people try first; by the second-character rule they would mean nothing.
-        if (std::strcmp(arg, "--help") == 0) return ScanResult::Help;
-        if (std::strcmp(arg, "--version") == 0) return ScanResult::Version;
+        if (std::strcmp(arg, "--help") == 0) return warned(ScanResult::Help);
+        if (std::strcmp(arg, "--version") == 0) return warned(ScanResult::Version);
         if (isSwitchLead(arg[0])) {
             // Only the second character decides, so -abort acts as -a and -verbose as -v.
             switch (arg[1]) {
                 case '?':
                 case 'h':
                 case 'H':
-                    return ScanResult::Help;
+                    return warned(ScanResult::Help);
                 case 'a':
                 case 'A':
                     options->abortOnMismatch = true;
@@ -75,10 +91,10 @@ ScanResult scanArguments(int argc, char** argv, Options* options, const char** p
         } else if (!*path) {
             *path = arg;
         } else {
-            printPlain("Warning: only one directory can be verified at a time, \"%s\" was skipped\n", arg);
+            skipped.push_back(arg);
         }
     }
-    return ScanResult::Run;
+    return warned(ScanResult::Run);
 }
 
 void printUsage() {

@@ -75,6 +75,11 @@ std::string formatArgs(const char* format, va_list args) {
 void write(const std::string& text) {
     if (text.empty()) return;
     if (sameTerminal()) eraseStatus();
+    // A message after a progress line starts over it, and may be shorter: clear what the progress line showed.
+    if (gLineOpen && gInteractive && text.back() != '\r') {
+        std::fflush(stdout);
+        consoleClearToLineEnd(gConsole.outputHandle);
+    }
     if (text.back() == '\r' && gInteractive) {
         // A line that returns to its start first clears what a longer line before it left there.
         std::fwrite(text.data(), 1, text.size() - 1, stdout);
