@@ -129,7 +129,15 @@ bool extract(Reader reader, const fs::path& image, const fs::path& out, std::str
             if (!haveTool("7zz")) return *skip = "7zz missing", false;
             return shell("LANG=C.UTF-8 7zz x -tudf -y -o" + quote(out) + " " + quote(image)) == 0;
         case kUdfread: {
-            static std::string tool;
+            // Built once per test process and removed when the process ends.
+            static struct BuiltTool {
+                std::string path;
+                ~BuiltTool() {
+                    std::error_code ec;
+                    if (!path.empty()) fs::remove(path, ec);
+                }
+            } built;
+            std::string& tool = built.path;
             if (tool.empty()) {
                 const fs::path src = kSourceDir / "scripts/udfread_dump.c";
                 const fs::path bin = fs::temp_directory_path() / ("tamsel_udfread_dump_" + processTag());
