@@ -19,6 +19,10 @@ objects=()
 for folder in "${folders[@]}"; do
     [ -d "$build/$folder/CMakeFiles" ] || { echo "check_layers: no objects of $folder/ in $build" >&2; exit 2; }
     while IFS= read -r object; do
+        # An object whose source has gone since it was built is no longer part of the product.
+        source=$(awk '{ for (i = 1; i <= NF; ++i) if (seen && $i != "\\") { print $i; exit } else if ($i ~ /:$/) seen = 1 }' \
+            "$object.d" 2>/dev/null || true)
+        [ -z "$source" ] || [ -e "$source" ] || continue
         objects+=("$object")
     done < <(find "$build/$folder/CMakeFiles" -name '*.o' | sort)
 done

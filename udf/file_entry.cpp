@@ -1,11 +1,11 @@
-// File entries: extent reads, the allocation descriptors of a node, continuation areas and run collection.
+// File entries: extent reads, the allocation descriptors of a node and their continuation areas.
 #include "udf/file_entry.h"
 
 #include <cstring>
 
 #include "io/heap.h"
 #include "udf/arena.h"
-#include "udf/directory_tree.h"
+#include "udf/directory_node.h"
 #include "udf/sector_io.h"
 
 namespace {
@@ -221,25 +221,4 @@ bool readEntry(UdfVolume* volume, DirectoryNode* node, const LongAd& icb) {
         std::memcpy(node->fileExtents, list.data(), size_t(list.size()) * sizeof(FileExtent));
     }
     return true;
-}
-
-uint32_t collectRuns(const DirectoryNode* node, HeapArray<SectorRun>* runs, uint64_t first, uint32_t count) {
-    uint64_t c = 0;
-    uint64_t end = first + count;
-    uint32_t toFind = count;
-    for (uint32_t i = 0; i < node->extentCount && toFind > 0 && c < end; ++i) {
-        const FileExtent& extent = node->fileExtents[i];
-        uint64_t s = sectorsFor(extent.length);
-        uint64_t lo = c > first ? c : first;
-        uint64_t hi = c + s < end ? c + s : end;
-        if (lo < hi) {
-            uint32_t overlap = uint32_t(hi - lo);
-            if (!runs->push({uint32_t(extent.sector + (lo - c)), overlap})) {
-                break;
-            }
-            toFind -= overlap;
-        }
-        c += s;
-    }
-    return runs->size();
 }

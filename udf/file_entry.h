@@ -1,5 +1,4 @@
-// File entries and their allocation descriptors: extent lists, continuation areas, extent reads, run
-// collection.
+// File entries and their allocation descriptors: extent lists, continuation areas, extent reads.
 #pragma once
 
 #include <cstdint>
@@ -33,7 +32,3 @@ struct ContinuationGuard {
 };
 bool followContinuation(UdfVolume* volume, ExtentRef area, HeapArray<FileExtent>* list,
                         ContinuationGuard* guard);
-
-// Runs of image sectors holding file sectors [first, first + count); fewer sectors when the extents end
-// first.
-uint32_t collectRuns(const DirectoryNode* node, HeapArray<SectorRun>* runs, uint64_t first, uint32_t count);

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "io/heap.h"
-#include "udf/file_entry.h"
+#include "udf/byte_view.h"
 #include "udf/sector_io.h"
 
 namespace {
@@ -30,6 +30,27 @@ bool readEmbedded(UdfVolume* volume, const DirectoryNode* node, uint64_t positio
 }
 
 }  // namespace
+
+uint32_t collectRuns(const DirectoryNode* node, HeapArray<SectorRun>* runs, uint64_t first, uint32_t count) {
+    uint64_t c = 0;
+    uint64_t end = first + count;
+    uint32_t toFind = count;
+    for (uint32_t i = 0; i < node->extentCount && toFind > 0 && c < end; ++i) {
+        const FileExtent& extent = node->fileExtents[i];
+        uint64_t s = sectorsFor(extent.length);
+        uint64_t lo = c > first ? c : first;
+        uint64_t hi = c + s < end ? c + s : end;
+        if (lo < hi) {
+            uint32_t overlap = uint32_t(hi - lo);
+            if (!runs->push({uint32_t(extent.sector + (lo - c)), overlap})) {
+                break;
+            }
+            toFind -= overlap;
+        }
+        c += s;
+    }
+    return runs->size();
+}
 
 bool readFileRange(UdfVolume* volume, const DirectoryNode* node, uint64_t position, void* destination,
                    uint32_t length, uint32_t* bytesRead, uint8_t wholeSectors) {

@@ -2,6 +2,7 @@
 #include "udf/partition_setup.h"
 
 #include "io/heap.h"
+#include "udf/arena.h"
 #include "udf/ecma_layout.h"
 #include "udf/sector_io.h"
 

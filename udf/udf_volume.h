@@ -1,10 +1,10 @@
-// UdfVolume: the mounted UDF file system of a disc image, its partition table, and the mount sequence.
+// UdfVolume: the mounted UDF file system of a disc image and its partition table.
 #pragma once
 
 #include <cstdint>
 
 class BlockDevice;
-struct Arena;
+struct ArenaHolder;
 struct GrowBuffer;
 struct DirectoryNode;
 
@@ -47,10 +47,6 @@ struct PartitionMap {
     PartitionRun* runs;
 };
 
-struct ArenaHolder {
-    Arena* arena;
-};
-
 struct UdfVolume {
     uint32_t vrsFlags = 0;
     uint8_t* metadataCache = nullptr;
@@ -65,9 +61,6 @@ struct UdfVolume {
     ArenaHolder* arena = nullptr;
     GrowBuffer* scratch = nullptr;
     GrowBuffer* entryScratch = nullptr;
-    // Tables too large for one arena block (a VAT of many thousand entries), chained here and freed
-    // with the arena.
-    void* largeBlocks = nullptr;
     uint32_t continuationAreasLeft = kMaxMountContinuationAreas;
     uint32_t extentRecordsLeft = kMaxMountExtentRecords;
 
@@ -80,12 +73,6 @@ struct UdfVolume {
     bool open(const char* path);
     // Mounts over a device that is already open; the volume owns it from here on, even on failure.
     bool openDevice(BlockDevice* device);
+    // The mount sequence (udf/mount.cpp), run once by open.
     bool mount();
 };
-
-// Zero-filled memory that lives as long as the volume: from the arena, or for a table larger than an
-// arena block from the heap, chained in largeBlocks. Null when either refuses.
-void* volumeAlloc(UdfVolume* volume, uint64_t bytes);
-
-// Checks sectors 16 to 25 for an NSR descriptor and records which editions were seen in vrsFlags.
-bool recognizeVolume(UdfVolume* volume);
