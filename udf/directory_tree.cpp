@@ -5,15 +5,12 @@
 
 #include "io/heap.h"
 #include "udf/arena.h"
+#include "udf/block_mapping.h"
 #include "udf/ecma_layout.h"
 #include "udf/file_entry.h"
-#include "udf/sector_io.h"
 
 namespace {
 
-constexpr uint8_t kCharacteristicDirectory = 2;
-constexpr uint8_t kCharacteristicDeleted = 4;
-constexpr uint32_t kFidHeaderSize = 38;
 constexpr size_t kPathBufferSize = 256;
 
 // The directories whose data has been parsed in this mount, by first data sector. A directory whose
@@ -86,14 +83,13 @@ struct BuildContext {
     uint32_t nodes;
 };
 
-DirectoryNode* makeNode(BuildContext* context, ByteView fid) {
+// `fid` holds the whole descriptor, `header` its decoded fields.
+DirectoryNode* makeNode(BuildContext* context, ByteView fid, const FileIdentifier& header) {
     UdfVolume* volume = context->volume;
     if (context->nodes >= kMaxTreeNodes) {
         return nullptr;
     }
-    uint8_t lengthOfIdentifier = fid.u8(19);
-    uint16_t lengthOfUse = fid.le16(36);
-    ByteView identifier = fid.from(kFidHeaderSize + uint64_t(lengthOfUse)).first(lengthOfIdentifier);
+    ByteView identifier = fid.from(header.identifierOffset).first(header.identifierLength);
     uint8_t compression = identifier.u8(0);
     ByteView characters = identifier.from(1);
     uint32_t n = uint32_t(characters.size);
@@ -120,11 +116,10 @@ DirectoryNode* makeNode(BuildContext* context, ByteView fid) {
     }
     ++context->nodes;
     node->name = reinterpret_cast<char*>(node + 1);
-    node->isDirectory = (fid.u8(18) & kCharacteristicDirectory) != 0 ? 1 : 0;
-    LongAd icb = decodeLongAd(fid, 20);
-    node->entrySector = mapLongAd(volume, icb);
-    node->entryLength = icb.length;
-    node->uniqueId = fid.le32(32);
+    node->isDirectory = (header.characteristics & kCharacteristicDirectory) != 0 ? 1 : 0;
+    node->entrySector = mapBlock(volume, &header.icb);
+    node->entryLength = header.icb.length;
+    node->uniqueId = header.uniqueId;
     uint8_t* name = reinterpret_cast<uint8_t*>(node->name);
     if (convert) {
         node->nameIsUtf8 = 1;
@@ -139,7 +134,11 @@ DirectoryNode* makeNode(BuildContext* context, ByteView fid) {
     if (node->entryLength == 0) {
         return node;
     }
-    return readEntry(volume, node, icb) ? node : nullptr;
+    // A file entry that lies nowhere cannot be read, which fails the node as an unreadable one does.
+    if (node->entrySector == kUnmappedSector) {
+        return nullptr;
+    }
+    return readEntry(volume, node, header.icb) ? node : nullptr;
 }
 
 // Reads the directory's extents back to back into scratch; returns the bytes that hold data.
@@ -200,20 +199,17 @@ bool buildLevel(BuildContext* context, ExtentRef* extents, uint32_t count, Direc
         if (!fid.has(0, kFidHeaderSize)) {
             break;
         }
-        uint8_t lengthOfIdentifier = fid.u8(19);
-        uint16_t lengthOfUse = fid.le16(36);
-        uint64_t used = kFidHeaderSize + uint64_t(lengthOfUse) + lengthOfIdentifier;
+        FileIdentifier header = decodeFileIdentifier(fid);
         // A descriptor running past the directory data ends the walk instead of reading beyond it.
-        if (!fid.has(0, used)) {
+        if (!fid.has(0, header.used)) {
             break;
         }
-        uint8_t characteristics = fid.u8(18);
-        if (lengthOfIdentifier == 0) {
+        if (header.identifierLength == 0) {
             if (directory == volume->root) {
-                directory->uniqueId = fid.le32(32);
+                directory->uniqueId = header.uniqueId;
             }
-        } else if ((characteristics & kCharacteristicDeleted) == 0) {
-            DirectoryNode* node = makeNode(context, fid.first(used));
+        } else if ((header.characteristics & kCharacteristicDeleted) == 0) {
+            DirectoryNode* node = makeNode(context, fid.first(header.used), header);
             if (node == nullptr) {
                 return false;
             }
@@ -225,7 +221,7 @@ bool buildLevel(BuildContext* context, ExtentRef* extents, uint32_t count, Direc
             }
             previous = node;
         }
-        offset += (uint64_t(lengthOfUse) + lengthOfIdentifier + 41) & ~uint64_t(3);
+        offset += header.next;
     }
     for (DirectoryNode* child = directory->firstChild; child != nullptr; child = child->nextSibling) {
         if (child->isDirectory) {

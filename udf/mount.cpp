@@ -2,6 +2,7 @@
 #include "udf/mount.h"
 
 #include "udf/arena.h"
+#include "udf/block_mapping.h"
 #include "udf/byte_view.h"
 #include "udf/directory_tree.h"
 #include "udf/identifier_pool.h"

@@ -36,6 +36,21 @@ struct PartitionRun {
     uint32_t blockCount;
 };
 
+// 0 is a real sector (the image's first), so "not mapped" has a value of its own; no map yields it as a
+// sector.
+constexpr uint32_t kUnmappedSector = 0xFFFFFFFF;
+
+// Where a logical block lies in the image: its sector, and how many blocks from it on follow it there. An
+// unmapped block has kUnmappedSector and none.
+struct BlockPlace {
+    uint32_t sector;
+    uint32_t contiguous;
+};
+
+struct PartitionMap;
+// How one kind of partition maps its blocks; chosen once per map when the map is read (udf/block_mapping.h).
+using BlockMapper = BlockPlace (*)(const PartitionMap& map, uint32_t block);
+
 struct PartitionMap {
     uint8_t mapType;
     PartitionKind kind;
@@ -45,6 +60,8 @@ struct PartitionMap {
     // 32 bits rather than 16: a VAT or a metadata file of more than 65,535 entries must not be truncated.
     uint32_t runCount;
     PartitionRun* runs;
+    // Null until chosen; a map without one maps nothing.
+    BlockMapper mapper;
 };
 
 struct UdfVolume {
