@@ -8,78 +8,18 @@
 #include "udf/block_mapping.h"
 #include "udf/ecma_layout.h"
 #include "udf/file_entry.h"
+#include "udf/sector_set.h"
 
 namespace {
 
 constexpr size_t kPathBufferSize = 256;
 
-// The directories whose data has been parsed in this mount, by first data sector. A directory whose
-// data was parsed already (an entry naming an ancestor, or two entries sharing one directory) stays an
-// empty leaf, so no cycle or shared subtree is walked twice.
-class VisitedSet {
-  public:
-    ~VisitedSet() { heapFree(slots); }
-
-    // False when the sector was seen before, or when the set cannot grow.
-    bool insert(uint32_t sector) {
-        uint32_t key = sector + 1;  // 0 marks a free slot
-        if (key == 0) {
-            key = 0xFFFFFFFF;
-        }
-        if ((count + 1) * 2 > capacity && !grow()) {
-            return false;
-        }
-        uint32_t mask = capacity - 1;
-        for (uint32_t i = hash(key) & mask;; i = (i + 1) & mask) {
-            if (slots[i] == key) {
-                return false;
-            }
-            if (slots[i] == 0) {
-                slots[i] = key;
-                ++count;
-                return true;
-            }
-        }
-    }
-
-  private:
-    static uint32_t hash(uint32_t key) { return key * 2654435761u; }
-
-    bool grow() {
-        uint32_t newCapacity = capacity == 0 ? 64 : capacity * 2;
-        if (newCapacity == 0) {
-            return false;
-        }
-        uint32_t* fresh = static_cast<uint32_t*>(heapAllocZeroed(size_t(newCapacity) * sizeof(uint32_t)));
-        if (fresh == nullptr) {
-            return false;
-        }
-        for (uint32_t i = 0; i < capacity; ++i) {
-            uint32_t key = slots[i];
-            if (key == 0) {
-                continue;
-            }
-            for (uint32_t j = hash(key) & (newCapacity - 1);; j = (j + 1) & (newCapacity - 1)) {
-                if (fresh[j] == 0) {
-                    fresh[j] = key;
-                    break;
-                }
-            }
-        }
-        heapFree(slots);
-        slots = fresh;
-        capacity = newCapacity;
-        return true;
-    }
-
-    uint32_t* slots = nullptr;
-    uint32_t capacity = 0;
-    uint32_t count = 0;
-};
-
 struct BuildContext {
     UdfVolume* volume;
-    VisitedSet visited;
+    // The directories whose data has been parsed in this mount, by first data sector. A directory whose
+    // data was parsed already (an entry naming an ancestor, or two entries sharing one directory) stays an
+    // empty leaf, so no cycle or shared subtree is walked twice.
+    SectorSet visited;
     uint32_t nodes;
 };
 

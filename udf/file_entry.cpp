@@ -11,30 +11,10 @@
 
 namespace {
 
-// Whether the area's sector has already been followed for this entry; records it when not.
-bool alreadyFollowed(ContinuationGuard* guard, uint32_t sector) {
-    if (guard->count == kMaxContinuationAreas) {
-        return true;
-    }
-    constexpr uint32_t kSlots = 2 * kMaxContinuationAreas;
-    uint64_t key = uint64_t(sector) + 1;
-    // Never more than half full, so a free slot always ends the probe.
-    for (uint32_t i = (sector * 2654435761u) % kSlots;; i = (i + 1) % kSlots) {
-        if (guard->followed[i] == key) {
-            return true;
-        }
-        if (guard->followed[i] == 0) {
-            guard->followed[i] = key;
-            ++guard->count;
-            return false;
-        }
-    }
-}
-
 // Step 5 of reading an entry, shared with continuation areas: recorded extents are appended,
 // continuations followed in place, the other two types skipped.
 bool collectFileExtents(UdfVolume* volume, ByteView block, const DescriptorArea& area,
-                        HeapArray<FileExtent>* list, ContinuationGuard* guard) {
+                        HeapArray<FileExtent>* list, SectorSet* followed) {
     for (uint32_t i = 0; i < area.count; ++i) {
         ExtentRef extent = decodeAllocationDescriptor(block, area, i, volume->defaultPartition, 0);
         uint32_t type = extentType(extent.length);
@@ -45,7 +25,7 @@ bool collectFileExtents(UdfVolume* volume, ByteView block, const DescriptorArea&
             }
         } else if (type == kExtentContinuation) {
             extent.length &= kExtentLengthMask;
-            if (!followContinuation(volume, extent, area.type, list, guard)) {
+            if (!followContinuation(volume, extent, area.type, list, followed)) {
                 return false;
             }
         }
@@ -92,17 +72,17 @@ uint32_t readExtent(UdfVolume* volume, const ExtentRef* extent, void* destinatio
 }
 
 bool followContinuation(UdfVolume* volume, ExtentRef area, uint8_t form, HeapArray<FileExtent>* list,
-                        ContinuationGuard* guard) {
+                        SectorSet* followed) {
     uint32_t sector = mapBlock(volume, &area);
     // An area that lies nowhere holds no extents, and costs nothing of the mount's budget.
     if (sector == kUnmappedSector) {
         return true;
     }
-    if (volume->continuationAreasLeft == 0 || alreadyFollowed(guard, sector)) {
+    if (volume->continuationAreasLeft == 0 || !followed->insert(sector)) {
         return true;
     }
     --volume->continuationAreasLeft;
-    // On the heap, not the stack: areas nest as deep as the guard allows.
+    // On the heap, not the stack: areas nest as deep as the set of followed areas allows.
     uint8_t* block = static_cast<uint8_t*>(heapAlloc(kMaxEntryBytes));
     if (block == nullptr) {
         return false;
@@ -112,7 +92,7 @@ bool followContinuation(UdfVolume* volume, ExtentRef area, uint8_t form, HeapArr
     bool ok = true;
     if (readExtent(volume, &area, block, kMaxEntryBytes) != 0) {
         ByteView view(block, length);
-        ok = collectFileExtents(volume, view, locateContinuationDescriptors(view, form), list, guard);
+        ok = collectFileExtents(volume, view, locateContinuationDescriptors(view, form), list, followed);
     }
     heapFree(block);
     return ok;
@@ -177,8 +157,8 @@ bool readEntry(UdfVolume* volume, DirectoryNode* node, const ExtentRef& icb) {
         return true;
     }
     HeapArray<FileExtent> list;
-    ContinuationGuard guard = {};
-    if (!collectFileExtents(volume, entry, area, &list, &guard)) {
+    SectorSet followed(kMaxContinuationAreas);
+    if (!collectFileExtents(volume, entry, area, &list, &followed)) {
         return false;
     }
     // Past the mount's budget a file keeps its size but no extents, so reading it comes up short.

@@ -6,6 +6,7 @@
 #include "udf/ecma_layout.h"
 #include "udf/extents.h"
 #include "udf/heap_array.h"
+#include "udf/sector_set.h"
 #include "udf/udf_volume.h"
 
 struct DirectoryNode;
@@ -24,12 +25,8 @@ uint32_t readExtent(UdfVolume* volume, const ExtentRef* extent, void* destinatio
 bool readEntry(UdfVolume* volume, DirectoryNode* node, const ExtentRef& icb);
 
 // Appends the recorded extents of a continuation area whose descriptors have the given form (that of the
-// descriptors that pointed to it).
-// The guard is a small hash set of the sectors followed for one entry (sector + 1, 0 marking a free slot),
-// so each of the thousands of pointers an entry's areas may hold is checked in constant time.
-struct ContinuationGuard {
-    uint64_t followed[2 * kMaxContinuationAreas];
-    uint32_t count;
-};
+// descriptors that pointed to it). `followed` holds the areas already followed for this entry, at most
+// kMaxContinuationAreas, so each of the thousands of pointers an entry's areas may hold is checked in
+// constant time.
 bool followContinuation(UdfVolume* volume, ExtentRef area, uint8_t form, HeapArray<FileExtent>* list,
-                        ContinuationGuard* guard);
+                        SectorSet* followed);
