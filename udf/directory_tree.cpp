@@ -1,9 +1,10 @@
-// Directory tree: File Identifier Descriptors into nodes, name conversion, the recursive build and findNode.
+// Directory tree: File Identifier Descriptors into nodes with their names, the recursive build and findNode.
 #include "udf/directory_tree.h"
 
 #include <cstring>
 
 #include "io/heap.h"
+#include "io/utf16.h"
 #include "udf/arena.h"
 #include "udf/block_mapping.h"
 #include "udf/ecma_layout.h"
@@ -223,58 +224,4 @@ DirectoryNode* findNode(UdfVolume* volume, DirectoryNode* start, const char* pat
         candidate = candidate->firstChild;
     }
     return nullptr;
-}
-
-uint32_t utf8Length(const uint8_t* units, uint32_t unitCount) {
-    uint32_t total = 0;
-    for (uint32_t i = 0; i < unitCount; ++i) {
-        uint32_t c = (uint32_t(units[2 * i]) << 8) | units[2 * i + 1];
-        if (c < 0x80) {
-            total += 1;
-            if (c == 0) {
-                break;
-            }
-        } else if (c < 0x800) {
-            total += 2;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            total += 4;
-            ++i;
-        } else {
-            total += 3;
-        }
-    }
-    return total;
-}
-
-uint32_t utf16beToUtf8(const uint8_t* units, uint32_t unitCount, uint8_t* destination, uint32_t limit) {
-    uint32_t written = 0;
-    for (uint32_t i = 0; i < unitCount; ++i) {
-        if (written > limit) {
-            return 0;
-        }
-        uint32_t c = (uint32_t(units[2 * i]) << 8) | units[2 * i + 1];
-        if (c < 0x80) {
-            destination[written++] = uint8_t(c);
-            if (c == 0) {
-                return written;
-            }
-        } else if (c < 0x800) {
-            destination[written++] = uint8_t(0xC0 | (c >> 6));
-            destination[written++] = uint8_t(0x80 | (c & 0x3F));
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            // A surrogate in the last unit has no partner to read; it pairs with 0 instead.
-            uint32_t d = i + 1 < unitCount ? ((uint32_t(units[2 * i + 2]) << 8) | units[2 * i + 3]) : 0;
-            ++i;
-            uint32_t cp = 0x10000 + ((c & 0x3FF) << 10) + (d & 0x3FF);
-            destination[written++] = uint8_t(0xF0 | (cp >> 18));
-            destination[written++] = uint8_t(0x80 | ((cp >> 12) & 0x3F));
-            destination[written++] = uint8_t(0x80 | ((cp >> 6) & 0x3F));
-            destination[written++] = uint8_t(0x80 | (cp & 0x3F));
-        } else {
-            destination[written++] = uint8_t(0xE0 | (c >> 12));
-            destination[written++] = uint8_t(0x80 | ((c >> 6) & 0x3F));
-            destination[written++] = uint8_t(0x80 | (c & 0x3F));
-        }
-    }
-    return written;
 }

@@ -20,7 +20,3 @@ bool buildDirectory(UdfVolume* volume, ExtentRef* extents, uint32_t count, Direc
 // Looks `path` up from `start` (null: the root). Separators are '/' and '\\', mixed and repeated freely;
 // names compare byte for byte. A null path gives the start; a path over 254 bytes finds nothing.
 DirectoryNode* findNode(UdfVolume* volume, DirectoryNode* start, const char* path);
-
-// UTF-8 bytes for big-endian 16-bit units, and the conversion itself (0 when it passed the limit).
-uint32_t utf8Length(const uint8_t* units, uint32_t unitCount);
-uint32_t utf16beToUtf8(const uint8_t* units, uint32_t unitCount, uint8_t* destination, uint32_t limit);
