@@ -18,7 +18,7 @@ struct EntryDisc {
     DiscBuilder b{Layout::Physical};
     std::vector<uint32_t> blocks;
     std::unique_ptr<UdfVolume> volume;
-    MemoryDevice* device = nullptr;
+    FakeDevice* device = nullptr;
 
     DirectoryNode* mount() {
         std::vector<Bytes> children;
@@ -353,7 +353,7 @@ TEST(DirectoryEntries, DirectoryExtentsKeepAllBitsButTypedOnesAreNotRead) {
     uint32_t root = b.directory(
         {b.child("typed", typed, true), b.child("huge", huge, true), b.child("empty", empty, true)});
     bool mounted = false;
-    MemoryDevice* device = nullptr;
+    FakeDevice* device = nullptr;
     auto volume = mountBytes(b.finish(root), &mounted, &device);
     ASSERT_TRUE(mounted);
     DirectoryNode* t = findNode(volume.get(), nullptr, "typed");

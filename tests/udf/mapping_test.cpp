@@ -15,7 +15,7 @@ using namespace udftest;
 struct HandVolume {
     UdfVolume volume;
     PartitionMap maps[3] = {};
-    MemoryDevice* device = nullptr;
+    FakeDevice* device = nullptr;
 
     HandVolume(uint32_t start, const Bytes& bytes = Bytes(2048 * 4)) {
         device = attach(volume, bytes);
@@ -308,7 +308,7 @@ TEST(SectorPart, CopiesAtMostToTheSectorEnd) {
         image.at(3)[i] = uint8_t(i);
     }
     UdfVolume volume;
-    MemoryDevice* device = attach(volume, image.bytes);
+    FakeDevice* device = attach(volume, image.bytes);
     uint8_t out[200];
     std::memset(out, 0xCC, sizeof(out));
     EXPECT_EQ(readSectorPart(&volume, 3, 2000, 100, out), 48u);
