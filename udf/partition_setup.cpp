@@ -69,15 +69,13 @@ bool setupVirtualPartition(UdfVolume* volume, PartitionMap* map, uint8_t* workSe
         return false;
     }
     ByteView entry(workSector, kSectorSize);
+    // The undefined forms 4 to 7 refuse the volume; a VAT given by extended descriptors is not read.
     DescriptorArea area = {};
-    if (!locateDescriptors(entry, &area)) {
+    if (!locateDescriptors(entry, &area) || area.type > kAdEmbedded) {
         return false;
     }
     if (area.type == kAdExtended) {
         return true;
-    }
-    if (area.type != kAdShort && area.type != kAdLong && area.type != kAdEmbedded) {
-        return false;
     }
 
     ByteView descriptors = entry.from(area.offset).first(area.length);

@@ -204,18 +204,14 @@ bool readVolumeDescriptors(UdfVolume* volume, ExtentRef* rootExtent, uint32_t* r
         return true;
     }
     ByteView entry(buffer, kSectorSize);
+    // Only the first descriptor is used. The undefined forms 4 to 7 refuse the volume; extended descriptors
+    // leave the root without data.
     DescriptorArea area = {};
-    if (!locateDescriptors(entry, &area)) {
+    if (!locateDescriptors(entry, &area) || area.type > kAdEmbedded) {
         return false;
     }
-    // Only the first descriptor is used. Extended descriptors leave the root without data; the undefined
-    // forms refuse the volume.
-    if (area.type == kAdExtended) {
-        return true;
+    if (area.type != kAdExtended) {
+        *rootExtent = decodeAllocationDescriptor(entry, area, 0, volume->defaultPartition, *rootEntrySector);
     }
-    if (area.type != kAdShort && area.type != kAdLong && area.type != kAdEmbedded) {
-        return false;
-    }
-    *rootExtent = decodeAllocationDescriptor(entry, area, 0, volume->defaultPartition, *rootEntrySector);
     return true;
 }
