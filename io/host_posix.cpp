@@ -28,18 +28,11 @@ const char kPathSeparator = '/';
 // A slash starts an absolute path here, so only a hyphen introduces a switch.
 bool IsSwitchLead(char c) { return c == '-'; }
 
-bool HostFile::Open(const char* name, unsigned mode) {
+bool HostFile::Open(const char* name) {
     Close();
-    int flags = O_RDONLY;
-    if ((mode & kHostRead) && (mode & kHostWrite)) {
-        flags = O_RDWR;
-    } else if (mode & kHostWrite) {
-        flags = O_WRONLY;
-    }
-    if (mode & kHostCreate) flags |= O_CREAT | O_TRUNC;
     int fd;
     do {
-        fd = ::open(name, flags | O_CLOEXEC, 0666);
+        fd = ::open(name, O_RDONLY | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return false;
     // A directory opens on POSIX but never on the other host; refuse it the same way.
@@ -55,11 +48,11 @@ bool HostFile::Open(const char* name, unsigned mode) {
     return true;
 }
 
-bool HostFile::OpenWide(const char16_t* name, unsigned mode) {
+bool HostFile::OpenWide(const char16_t* name) {
     // File names are UTF-8 here.
     std::string narrow(wideUtf8Length(name), '\0');
     wideToUtf8(name, reinterpret_cast<uint8_t*>(&narrow[0]));
-    return Open(narrow.c_str(), mode);
+    return Open(narrow.c_str());
 }
 
 uint32_t HostFile::Read(void* buffer, uint32_t count) {
@@ -90,7 +83,7 @@ uint64_t HostFile::Size() {
 }
 
 void HostFile::Close() {
-    if (ownsHandle && handle != kInvalidHandle) {
+    if (handle != kInvalidHandle) {
         ::close(static_cast<int>(handle));
         handle = kInvalidHandle;
     }
