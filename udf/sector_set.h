@@ -14,7 +14,6 @@ class SectorSet {
     // True when the sector was not in the set and now is. False when it was, and also when the set already
     // holds `limit` sectors or cannot grow: a walk then treats the sector as met and goes no further.
     bool insert(uint32_t sector);
-    uint32_t size() const { return count; }
 
   private:
     bool grow();
