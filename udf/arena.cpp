@@ -1,5 +1,4 @@
-// Arena blocks, the volume's long-lived memory over them, and the growable work buffer, all on the process
-// heap.
+// Arena blocks, the volume's long-lived memory over them, and the growable work buffer, on the heap.
 #include "udf/arena.h"
 
 #include <cstddef>

@@ -1,5 +1,4 @@
-// Block mapping: one mapping function per partition kind, chosen when a map is read, and the mapping of
-// extents.
+// One mapping function per partition kind, chosen when a map is set up, and the mapping of extents.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,5 @@
-// Pure decoders of the ECMA-167 structures the reader takes fields from: tags, allocation descriptors, file
-// entries.
+// Pure decoders of the ECMA-167 structures the reader reads: allocation descriptors, file entries,
+// identifiers.
 #pragma once
 
 #include <cstdint>

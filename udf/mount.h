@@ -1,4 +1,4 @@
-// The mount sequence's own step: the volume recognition sequence.
+// The mount sequence (UdfVolume::mount, in mount.cpp) and its first step, the volume recognition sequence.
 #pragma once
 
 #include "udf/udf_volume.h"

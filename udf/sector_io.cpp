@@ -1,5 +1,4 @@
-// Sector reads as READ (10) commands, READ CAPACITY (10), and the metadata cache that serves reads from
-// memory.
+// Sector reads as READ (10) commands, READ CAPACITY (10), and the metadata cache that serves reads.
 #include "udf/sector_io.h"
 
 #include <cstring>

@@ -48,7 +48,8 @@ struct BlockPlace {
 };
 
 struct PartitionMap;
-// How one kind of partition maps its blocks; chosen once per map when the map is read (udf/block_mapping.h).
+// How one kind of partition maps its blocks; chosen once per map when the maps are set up
+// (udf/block_mapping.h).
 using BlockMapper = BlockPlace (*)(const PartitionMap& map, uint32_t block);
 
 struct PartitionMap {

@@ -1,5 +1,4 @@
-// FakeDevice: the in-memory BlockDevice of the reader's tests and fuzz targets, with faults and a command
-// record.
+// FakeDevice: the in-memory BlockDevice of the reader's tests and fuzz targets, with faults and a record.
 #pragma once
 
 #include <cstddef>

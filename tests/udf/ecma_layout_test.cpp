@@ -1,5 +1,4 @@
-// The pure decoders: allocation descriptors of every form into ExtentRef records, continuation areas and File
-// Identifier Descriptors.
+// The pure decoders: allocation descriptors of every form, continuation areas, File Identifier Descriptors.
 #include "udf/ecma_layout.h"
 
 #include <gtest/gtest.h>

@@ -28,7 +28,7 @@ struct HandVolume {
     }
     ~HandVolume() { volume.maps = nullptr; }
 
-    // A mount chooses each map's mapping function once the maps are read; maps set by hand choose theirs
+    // A mount chooses each map's mapping function when it sets the maps up; maps set by hand choose theirs
     // here, after their type and kind are set.
     void chooseMappings() {
         for (PartitionMap& m : maps) {
