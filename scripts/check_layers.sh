@@ -15,13 +15,23 @@ folders=("$@")
 [ ${#folders[@]} -gt 0 ] || folders=(app aacs console digest io udf)
 nm=${NM:-nm}
 
+# The source an object was compiled from: the first prerequisite in its dependency file, if it has one.
+source_of() {
+    awk '{
+        for (i = 1; i <= NF; ++i)
+            if (seen && $i != "\\") { print $i; exit } else if ($i ~ /:$/) seen = 1
+    }' "$1.d" 2>/dev/null || true
+}
+
 objects=()
 for folder in "${folders[@]}"; do
-    [ -d "$build/$folder/CMakeFiles" ] || { echo "check_layers: no objects of $folder/ in $build" >&2; exit 2; }
+    if [ ! -d "$build/$folder/CMakeFiles" ]; then
+        echo "check_layers: no objects of $folder/ in $build" >&2
+        exit 2
+    fi
     while IFS= read -r object; do
         # An object whose source has gone since it was built is no longer part of the product.
-        source=$(awk '{ for (i = 1; i <= NF; ++i) if (seen && $i != "\\") { print $i; exit } else if ($i ~ /:$/) seen = 1 }' \
-            "$object.d" 2>/dev/null || true)
+        source=$(source_of "$object")
         [ -z "$source" ] || [ -e "$source" ] || continue
         objects+=("$object")
     done < <(find "$build/$folder/CMakeFiles" -name '*.o' | sort)
@@ -46,7 +56,7 @@ listing | awk -F '\t' '
     $1 == "D" { definers[$3] = definers[$3] SUBSEP $2; nodes[$2] = 1; next }
     $1 == "U" { uses[++useCount] = $2 SUBSEP $3; nodes[$2] = 1 }
     END {
-        # The uses graph: an edge from each object to every other object that defines what it leaves undefined.
+        # The uses graph: an edge from each object to every other one that defines what it leaves undefined.
         for (i = 1; i <= useCount; ++i) {
             split(uses[i], pair, SUBSEP)
             n = split(definers[pair[2]], who, SUBSEP)
