@@ -11,7 +11,7 @@
 
 namespace {
 
-// Step 5 of reading an entry, shared with continuation areas: recorded extents are appended,
+// A file's descriptors, in its entry or in a continuation area: recorded extents are appended,
 // continuations followed in place, the other two types skipped.
 bool collectFileExtents(UdfVolume* volume, ByteView block, const DescriptorArea& area,
                         HeapArray<FileExtent>* list, SectorSet* followed) {
