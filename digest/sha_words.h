@@ -1,20 +1,12 @@
-// Explicit big-endian conversions and word access to a context block, whatever the host's byte order.
+// Word access to a context block and big-endian message words, whatever the host's byte order.
 #pragma once
 
-// Only for the files built with the default target flags (see sha_engine.h).
+// Only for the files built with the default target flags (see sha_engine.h), and so is the one set of
+// big-endian helpers it takes readBe32 and writeBe32 from.
 #include <cstdint>
 #include <cstring>
 
-inline uint32_t readBe32(const uint8_t* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
-}
-
-inline void writeBe32(uint8_t* p, uint32_t value) {
-    p[0] = uint8_t(value >> 24);
-    p[1] = uint8_t(value >> 16);
-    p[2] = uint8_t(value >> 8);
-    p[3] = uint8_t(value);
-}
+#include "io/byte_order.h"
 
 // The block doubles as the sixteen-word schedule window; memcpy keeps that free of aliasing and alignment
 // assumptions and compiles to a plain load or store.

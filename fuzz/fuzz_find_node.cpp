@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "io/utf16.h"
 #include "tests/udf/image_builder.h"
 #include "udf/directory_tree.h"
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "fuzz/overlay_device.h"
+#include "fuzz/overlay_input.h"
 #include "io/heap.h"
 #include "udf/directory_tree.h"
 #include "udf/file_read.h"
@@ -122,7 +122,7 @@ void readFile(UdfVolume* volume, const DirectoryNode* node, std::vector<uint8_t>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     UdfVolume volume;
-    if (!volume.openDevice(new OverlayDevice(data, size))) {
+    if (!volume.openDevice(overlay::deviceFrom(data, size).release())) {
         return 0;
     }
     check(volume.root != nullptr);

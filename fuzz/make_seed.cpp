@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "fuzz/overlay_device.h"
+#include "fuzz/overlay_input.h"
 #include "io/heap.h"
 #include "udf/directory_tree.h"
 #include "udf/file_read.h"
@@ -44,48 +44,6 @@ bool writeAll(const char* path, const std::vector<uint8_t>& bytes) {
     return std::fclose(f) == 0 && ok;
 }
 
-// An image in memory that notes every sector a command reads.
-class RecordingDevice : public BlockDevice {
-  public:
-    RecordingDevice(const std::vector<uint8_t>& image, std::set<uint32_t>* touched)
-        : bytes(image), touched(touched) {}
-    bool Open(const char*) override { return true; }
-    bool SpareQueryA() override { return false; }
-    bool SpareQueryB() override { return true; }
-    bool SpareQueryC() override { return true; }
-    bool Close() override { return true; }
-    bool Execute(DeviceCommand* command, CommandStatus* status) override {
-        uint8_t* out = static_cast<uint8_t*>(command->dataBuffer);
-        if (command->cdb[0] == kOpReadCapacity10) {
-            uint32_t last = uint32_t(bytes.size() / overlay::kSector) - 1;
-            const uint8_t answer[8] = {uint8_t(last >> 24), uint8_t(last >> 16), uint8_t(last >> 8), uint8_t(last),
-                                       0, 0, 8, 0};
-            std::memcpy(out, answer, sizeof(answer));
-            return true;
-        }
-        if (command->cdb[0] != kOpRead10) {
-            return true;
-        }
-        uint32_t first = readBe32(command->cdb + 2);
-        uint32_t count = readBe16(command->cdb + 7);
-        uint32_t delivered = 0;
-        while (delivered < count && (uint64_t(first) + delivered + 1) * overlay::kSector <= bytes.size()) {
-            touched->insert(first + delivered);
-            std::memcpy(out + size_t(delivered) * overlay::kSector,
-                        bytes.data() + (size_t(first) + delivered) * overlay::kSector, overlay::kSector);
-            ++delivered;
-        }
-        CommandStatus* target = status != nullptr ? status : &lastStatus;
-        target->bytesTransferred = delivered * overlay::kSector;
-        target->statusCode = 0;
-        return delivered == count;
-    }
-
-  private:
-    const std::vector<uint8_t>& bytes;
-    std::set<uint32_t>* touched;
-};
-
 // The tree as one line per node, to check that the seed mounts as its image does.
 void describe(UdfVolume* volume, const DirectoryNode* node, int depth, std::string* out) {
     for (const DirectoryNode* c = node->firstChild; c != nullptr; c = c->nextSibling) {
@@ -110,44 +68,38 @@ int imageSeed(const char* imagePath, const char* outPath) {
         std::fprintf(stderr, "cannot read %s\n", imagePath);
         return 1;
     }
-    uint64_t sectors = image.size() / overlay::kSector;
+    uint64_t sectors = image.size() / FakeDevice::kSectorSize;
     if (sectors > overlay::kMaxSectors) {
         std::fprintf(stderr, "%s: %llu sectors, more than an overlay holds\n", imagePath,
                      static_cast<unsigned long long>(sectors));
         return 1;
     }
+    // The sectors the mount and the content files read, as the device recorded its commands.
     std::set<uint32_t> touched;
     std::string original;
     {
         UdfVolume volume;
-        if (!volume.openDevice(new RecordingDevice(image, &touched))) {
+        FakeDevice* device = new FakeDevice(image);
+        if (!volume.openDevice(device)) {
             std::fprintf(stderr, "%s does not mount\n", imagePath);
             return 1;
         }
         describe(&volume, volume.root, 0, &original);
+        for (const ReadCommand& read : device->reads) {
+            for (uint64_t s = read.sector; s < uint64_t(read.sector) + read.count && s < sectors; ++s) {
+                touched.insert(uint32_t(s));
+            }
+        }
     }
     std::vector<uint8_t> seed;
-    overlay::putLe32(seed, uint32_t(sectors));
-    overlay::putLe32(seed, 0);
-    seed.insert(seed.end(), 4, 0);
+    overlay::putHeader(seed, uint32_t(sectors));
     for (uint32_t s : touched) {
-        const uint8_t* sector = image.data() + size_t(s) * overlay::kSector;
-        size_t length = overlay::kSector;
-        while (length > 0 && sector[length - 1] == 0) {
-            --length;
-        }
-        if (length == 0) {
-            continue;
-        }
-        overlay::putLe32(seed, s);
-        seed.push_back(uint8_t(length));
-        seed.push_back(uint8_t(length >> 8));
-        seed.insert(seed.end(), sector, sector + length);
+        overlay::putRecord(seed, s, image.data() + size_t(s) * FakeDevice::kSectorSize);
     }
     std::string again;
     {
         UdfVolume volume;
-        if (!volume.openDevice(new OverlayDevice(seed.data(), seed.size()))) {
+        if (!volume.openDevice(overlay::deviceFrom(seed.data(), seed.size()).release())) {
             std::fprintf(stderr, "the seed of %s does not mount\n", imagePath);
             return 1;
         }

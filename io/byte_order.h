@@ -1,5 +1,9 @@
-// Big-endian fields: SCSI command blocks and the content files store their integers this way.
+// Big-endian fields: SCSI command blocks, the content files and the digests store their integers this way.
 #pragma once
+
+// The one definition for the whole program. These are inline, so a file compiled with extra target flags
+// (digest/sha_x86.cpp, digest/sha_arm.cpp) must not include this header: the linker could keep its copy,
+// with instructions other processors lack, for every caller.
 
 #include <cstdint>
 

@@ -3,11 +3,6 @@
 
 #include <cstdint>
 
-// Open mode bits; every open in the tool uses kHostRead alone.
-constexpr unsigned kHostRead = 1;
-constexpr unsigned kHostWrite = 2;
-constexpr unsigned kHostCreate = 4;
-
 constexpr int kSeekBegin = 0;
 
 // A native file handle: a Windows HANDLE or a POSIX descriptor, -1 when none is open.
@@ -21,8 +16,9 @@ public:
     HostFile(const HostFile&) = delete;
     HostFile& operator=(const HostFile&) = delete;
 
-    bool Open(const char* name, unsigned mode);
-    bool OpenWide(const char16_t* name, unsigned mode);
+    // Open an existing file for reading, shared with other readers only; the tool never writes a file.
+    bool Open(const char* name);
+    bool OpenWide(const char16_t* name);
     // Returns the bytes delivered; stops early only when the OS fails or reports the end of the file.
     uint32_t Read(void* buffer, uint32_t count);
     // Returns the new position, or 0 when the OS refuses.
@@ -34,7 +30,6 @@ public:
 
 private:
     NativeHandle handle = kInvalidHandle;
-    bool ownsHandle = true;
 };
 
 // The whole file followed by two NUL bytes, from the process heap (heapFree), or null when the file is

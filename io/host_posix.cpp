@@ -16,6 +16,7 @@
 #include "io/directory_scan.h"
 #include "io/heap.h"
 #include "io/host_file.h"
+#include "io/utf16.h"
 
 void* heapAlloc(size_t bytes) { return std::malloc(bytes ? bytes : 1); }
 void* heapAllocZeroed(size_t bytes) { return std::calloc(1, bytes ? bytes : 1); }
@@ -24,18 +25,11 @@ void heapFree(void* block) { std::free(block); }
 
 const char kPathSeparator = '/';
 
-bool HostFile::Open(const char* name, unsigned mode) {
+bool HostFile::Open(const char* name) {
     Close();
-    int flags = O_RDONLY;
-    if ((mode & kHostRead) && (mode & kHostWrite)) {
-        flags = O_RDWR;
-    } else if (mode & kHostWrite) {
-        flags = O_WRONLY;
-    }
-    if (mode & kHostCreate) flags |= O_CREAT | O_TRUNC;
     int fd;
     do {
-        fd = ::open(name, flags | O_CLOEXEC, 0666);
+        fd = ::open(name, O_RDONLY | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return false;
     // A directory opens on POSIX but never on the other host; refuse it the same way.
@@ -51,32 +45,11 @@ bool HostFile::Open(const char* name, unsigned mode) {
     return true;
 }
 
-bool HostFile::OpenWide(const char16_t* name, unsigned mode) {
-    // File names are UTF-8 here; convert, joining surrogate pairs.
-    std::string narrow;
-    for (size_t i = 0; name[i] != 0; ++i) {
-        uint32_t c = name[i];
-        if (c >= 0xD800 && c <= 0xDBFF && name[i + 1] >= 0xDC00 && name[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (name[i + 1] - 0xDC00);
-            ++i;
-        }
-        if (c < 0x80) {
-            narrow += static_cast<char>(c);
-        } else if (c < 0x800) {
-            narrow += static_cast<char>(0xC0 | (c >> 6));
-            narrow += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            narrow += static_cast<char>(0xE0 | (c >> 12));
-            narrow += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            narrow += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            narrow += static_cast<char>(0xF0 | (c >> 18));
-            narrow += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            narrow += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            narrow += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return Open(narrow.c_str(), mode);
+bool HostFile::OpenWide(const char16_t* name) {
+    // File names are UTF-8 here.
+    std::string narrow(wideUtf8Length(name), '\0');
+    wideToUtf8(name, reinterpret_cast<uint8_t*>(&narrow[0]));
+    return Open(narrow.c_str());
 }
 
 uint32_t HostFile::Read(void* buffer, uint32_t count) {
@@ -107,7 +80,7 @@ uint64_t HostFile::Size() {
 }
 
 void HostFile::Close() {
-    if (ownsHandle && handle != kInvalidHandle) {
+    if (handle != kInvalidHandle) {
         ::close(static_cast<int>(handle));
         handle = kInvalidHandle;
     }

@@ -41,22 +41,18 @@ constexpr int kWideNameUnits = 260;
 
 }  // namespace
 
-bool HostFile::Open(const char* name, unsigned mode) {
+bool HostFile::Open(const char* name) {
     Close();
     wchar_t wide[kWideNameUnits];
     // A name that does not fit makes the conversion fail; it is refused rather than cut short.
     if (MultiByteToWideChar(CP_ACP, 0, name, -1, wide, kWideNameUnits) == 0) return false;
-    return OpenWide(reinterpret_cast<const char16_t*>(wide), mode);
+    return OpenWide(reinterpret_cast<const char16_t*>(wide));
 }
 
-bool HostFile::OpenWide(const char16_t* name, unsigned mode) {
+bool HostFile::OpenWide(const char16_t* name) {
     Close();
-    DWORD access = 0;
-    if (mode & kHostRead) access |= GENERIC_READ;
-    if (mode & kHostWrite) access |= GENERIC_WRITE;
-    const DWORD disposition = (mode & kHostCreate) ? CREATE_ALWAYS : OPEN_EXISTING;
-    HANDLE h = CreateFileW(reinterpret_cast<const wchar_t*>(name), access, FILE_SHARE_READ, nullptr, disposition,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    HANDLE h = CreateFileW(reinterpret_cast<const wchar_t*>(name), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     handle = reinterpret_cast<NativeHandle>(h);
     return true;
@@ -91,7 +87,7 @@ uint64_t HostFile::Size() {
 }
 
 void HostFile::Close() {
-    if (ownsHandle && handle != kInvalidHandle) {
+    if (handle != kInvalidHandle) {
         CloseHandle(asHandle(handle));
         handle = kInvalidHandle;
     }

@@ -4,7 +4,7 @@
 #include "io/byte_order.h"
 
 bool ImageFile::Open(const char* name) {
-    return file.Open(name, kHostRead);
+    return file.Open(name);
 }
 
 bool ImageFile::Close() {

@@ -5,7 +5,7 @@
 uint8_t* LoadWholeFile(const char* name, uint64_t* size) {
     *size = 0;
     HostFile file;
-    if (!file.Open(name, kHostRead)) return nullptr;
+    if (!file.Open(name)) return nullptr;
     uint64_t fullSize = file.Size();
     // Sizes are counted in 32 bits; a file of 4 GiB or more is refused rather than read in part.
     if (fullSize == 0 || fullSize > 0xFFFFFFFDu) return nullptr;

@@ -1,10 +1,11 @@
-// Arena blocks and the growable work buffer, both on the process heap.
+// Arena blocks, the volume's long-lived memory over them, and the growable work buffer, on the heap.
 #include "udf/arena.h"
 
 #include <cstddef>
 #include <cstring>
 
 #include "io/heap.h"
+#include "udf/udf_volume.h"
 
 namespace {
 
@@ -130,4 +131,44 @@ void destroyGrowBuffer(GrowBuffer* buffer) {
     }
     heapFree(buffer->data);
     heapFree(buffer);
+}
+
+// An oversized table: a link to the one made before, then the table.
+struct LargeBlock {
+    LargeBlock* previous;
+    alignas(8) uint8_t data[8];
+};
+
+void* volumeAlloc(UdfVolume* volume, uint64_t bytes) {
+    if (volume == nullptr || volume->arena == nullptr || volume->arena->arena == nullptr) {
+        return nullptr;
+    }
+    ArenaHolder* holder = volume->arena;
+    Arena* arena = holder->arena;
+    if (bytes <= arena->blockSize - kArenaLinkSize) {
+        return arenaAlloc(arena, uint32_t(bytes));
+    }
+    if (bytes > UINT32_MAX) {
+        return nullptr;
+    }
+    LargeBlock* block = static_cast<LargeBlock*>(heapAllocZeroed(offsetof(LargeBlock, data) + size_t(bytes)));
+    if (block == nullptr) {
+        return nullptr;
+    }
+    block->previous = holder->largeBlocks;
+    holder->largeBlocks = block;
+    return block->data;
+}
+
+void destroyArenaHolder(ArenaHolder* holder) {
+    if (holder == nullptr) {
+        return;
+    }
+    destroyArena(holder->arena);
+    for (LargeBlock* block = holder->largeBlocks; block != nullptr;) {
+        LargeBlock* previous = block->previous;
+        heapFree(block);
+        block = previous;
+    }
+    heapFree(holder);
 }

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+struct UdfVolume;
+
 struct Arena {
     void* firstBlock;
     void* currentBlock;
@@ -32,3 +34,18 @@ uint8_t* reserveBytes(GrowBuffer* buffer, uint64_t bytes);
 
 GrowBuffer* createGrowBuffer(int32_t capacity);
 void destroyGrowBuffer(GrowBuffer* buffer);
+
+struct LargeBlock;
+
+// What lives as long as the volume: its arena, and the tables too large for one arena block (a VAT of many
+// thousand entries), chained from the newest.
+struct ArenaHolder {
+    Arena* arena;
+    LargeBlock* largeBlocks;
+};
+
+// Zero-filled memory that lives as long as the volume: from the arena, or for a table larger than an arena
+// block from the heap, chained in the holder. Null when either refuses or the volume has no arena.
+void* volumeAlloc(UdfVolume* volume, uint64_t bytes);
+// Frees the arena, every large table and the holder itself; a null holder is left alone.
+void destroyArenaHolder(ArenaHolder* holder);

@@ -1,99 +1,36 @@
-// Directory tree: File Identifier Descriptors into nodes, name conversion, the recursive build and findNode.
+// Directory tree: File Identifier Descriptors into nodes with their names, the recursive build and findNode.
 #include "udf/directory_tree.h"
 
 #include <cstring>
 
 #include "io/heap.h"
+#include "io/utf16.h"
 #include "udf/arena.h"
+#include "udf/block_mapping.h"
 #include "udf/ecma_layout.h"
 #include "udf/file_entry.h"
-#include "udf/sector_io.h"
+#include "udf/sector_set.h"
 
 namespace {
 
-constexpr uint8_t kCharacteristicDirectory = 2;
-constexpr uint8_t kCharacteristicDeleted = 4;
-constexpr uint32_t kFidHeaderSize = 38;
 constexpr size_t kPathBufferSize = 256;
-
-// The directories whose data has been parsed in this mount, by first data sector. A directory whose
-// data was parsed already (an entry naming an ancestor, or two entries sharing one directory) stays an
-// empty leaf, so no cycle or shared subtree is walked twice.
-class VisitedSet {
-  public:
-    ~VisitedSet() { heapFree(slots); }
-
-    // False when the sector was seen before, or when the set cannot grow.
-    bool insert(uint32_t sector) {
-        uint32_t key = sector + 1;  // 0 marks a free slot
-        if (key == 0) {
-            key = 0xFFFFFFFF;
-        }
-        if ((count + 1) * 2 > capacity && !grow()) {
-            return false;
-        }
-        uint32_t mask = capacity - 1;
-        for (uint32_t i = hash(key) & mask;; i = (i + 1) & mask) {
-            if (slots[i] == key) {
-                return false;
-            }
-            if (slots[i] == 0) {
-                slots[i] = key;
-                ++count;
-                return true;
-            }
-        }
-    }
-
-  private:
-    static uint32_t hash(uint32_t key) { return key * 2654435761u; }
-
-    bool grow() {
-        uint32_t newCapacity = capacity == 0 ? 64 : capacity * 2;
-        if (newCapacity == 0) {
-            return false;
-        }
-        uint32_t* fresh = static_cast<uint32_t*>(heapAllocZeroed(size_t(newCapacity) * sizeof(uint32_t)));
-        if (fresh == nullptr) {
-            return false;
-        }
-        for (uint32_t i = 0; i < capacity; ++i) {
-            uint32_t key = slots[i];
-            if (key == 0) {
-                continue;
-            }
-            for (uint32_t j = hash(key) & (newCapacity - 1);; j = (j + 1) & (newCapacity - 1)) {
-                if (fresh[j] == 0) {
-                    fresh[j] = key;
-                    break;
-                }
-            }
-        }
-        heapFree(slots);
-        slots = fresh;
-        capacity = newCapacity;
-        return true;
-    }
-
-    uint32_t* slots = nullptr;
-    uint32_t capacity = 0;
-    uint32_t count = 0;
-};
 
 struct BuildContext {
     UdfVolume* volume;
-    VisitedSet visited;
+    // The directories whose data has been parsed in this mount, by first data sector. A directory whose
+    // data was parsed already (an entry naming an ancestor, or two entries sharing one directory) stays an
+    // empty leaf, so no cycle or shared subtree is walked twice.
+    SectorSet visited;
     uint32_t nodes;
 };
 
-DirectoryNode* makeNode(BuildContext* context, ByteView fid) {
+// `fid` holds the whole descriptor, `header` its decoded fields.
+DirectoryNode* makeNode(BuildContext* context, ByteView fid, const FileIdentifier& header) {
     UdfVolume* volume = context->volume;
     if (context->nodes >= kMaxTreeNodes) {
         return nullptr;
     }
-    uint8_t lengthOfIdentifier = fid.u8(19);
-    uint16_t lengthOfUse = fid.le16(36);
-    ByteView identifier = fid.from(kFidHeaderSize + uint64_t(lengthOfUse)).first(lengthOfIdentifier);
+    ByteView identifier = fid.from(header.identifierOffset).first(header.identifierLength);
     uint8_t compression = identifier.u8(0);
     ByteView characters = identifier.from(1);
     uint32_t n = uint32_t(characters.size);
@@ -120,11 +57,10 @@ DirectoryNode* makeNode(BuildContext* context, ByteView fid) {
     }
     ++context->nodes;
     node->name = reinterpret_cast<char*>(node + 1);
-    node->isDirectory = (fid.u8(18) & kCharacteristicDirectory) != 0 ? 1 : 0;
-    LongAd icb = decodeLongAd(fid, 20);
-    node->entrySector = mapLongAd(volume, icb);
-    node->entryLength = icb.length;
-    node->uniqueId = fid.le32(32);
+    node->isDirectory = (header.characteristics & kCharacteristicDirectory) != 0 ? 1 : 0;
+    node->entrySector = mapBlock(volume, &header.icb);
+    node->entryLength = header.icb.length;
+    node->uniqueId = header.uniqueId;
     uint8_t* name = reinterpret_cast<uint8_t*>(node->name);
     if (convert) {
         node->nameIsUtf8 = 1;
@@ -139,7 +75,11 @@ DirectoryNode* makeNode(BuildContext* context, ByteView fid) {
     if (node->entryLength == 0) {
         return node;
     }
-    return readEntry(volume, node, icb) ? node : nullptr;
+    // A file entry that lies nowhere cannot be read, which fails the node as an unreadable one does.
+    if (node->entrySector == kUnmappedSector) {
+        return nullptr;
+    }
+    return readEntry(volume, node, header.icb) ? node : nullptr;
 }
 
 // Reads the directory's extents back to back into scratch; returns the bytes that hold data.
@@ -200,20 +140,17 @@ bool buildLevel(BuildContext* context, ExtentRef* extents, uint32_t count, Direc
         if (!fid.has(0, kFidHeaderSize)) {
             break;
         }
-        uint8_t lengthOfIdentifier = fid.u8(19);
-        uint16_t lengthOfUse = fid.le16(36);
-        uint64_t used = kFidHeaderSize + uint64_t(lengthOfUse) + lengthOfIdentifier;
+        FileIdentifier header = decodeFileIdentifier(fid);
         // A descriptor running past the directory data ends the walk instead of reading beyond it.
-        if (!fid.has(0, used)) {
+        if (!fid.has(0, header.used)) {
             break;
         }
-        uint8_t characteristics = fid.u8(18);
-        if (lengthOfIdentifier == 0) {
+        if (header.identifierLength == 0) {
             if (directory == volume->root) {
-                directory->uniqueId = fid.le32(32);
+                directory->uniqueId = header.uniqueId;
             }
-        } else if ((characteristics & kCharacteristicDeleted) == 0) {
-            DirectoryNode* node = makeNode(context, fid.first(used));
+        } else if ((header.characteristics & kCharacteristicDeleted) == 0) {
+            DirectoryNode* node = makeNode(context, fid.first(header.used), header);
             if (node == nullptr) {
                 return false;
             }
@@ -225,7 +162,7 @@ bool buildLevel(BuildContext* context, ExtentRef* extents, uint32_t count, Direc
             }
             previous = node;
         }
-        offset += (uint64_t(lengthOfUse) + lengthOfIdentifier + 41) & ~uint64_t(3);
+        offset += header.next;
     }
     for (DirectoryNode* child = directory->firstChild; child != nullptr; child = child->nextSibling) {
         if (child->isDirectory) {
@@ -287,58 +224,4 @@ DirectoryNode* findNode(UdfVolume* volume, DirectoryNode* start, const char* pat
         candidate = candidate->firstChild;
     }
     return nullptr;
-}
-
-uint32_t utf8Length(const uint8_t* units, uint32_t unitCount) {
-    uint32_t total = 0;
-    for (uint32_t i = 0; i < unitCount; ++i) {
-        uint32_t c = (uint32_t(units[2 * i]) << 8) | units[2 * i + 1];
-        if (c < 0x80) {
-            total += 1;
-            if (c == 0) {
-                break;
-            }
-        } else if (c < 0x800) {
-            total += 2;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            total += 4;
-            ++i;
-        } else {
-            total += 3;
-        }
-    }
-    return total;
-}
-
-uint32_t utf16beToUtf8(const uint8_t* units, uint32_t unitCount, uint8_t* destination, uint32_t limit) {
-    uint32_t written = 0;
-    for (uint32_t i = 0; i < unitCount; ++i) {
-        if (written > limit) {
-            return 0;
-        }
-        uint32_t c = (uint32_t(units[2 * i]) << 8) | units[2 * i + 1];
-        if (c < 0x80) {
-            destination[written++] = uint8_t(c);
-            if (c == 0) {
-                return written;
-            }
-        } else if (c < 0x800) {
-            destination[written++] = uint8_t(0xC0 | (c >> 6));
-            destination[written++] = uint8_t(0x80 | (c & 0x3F));
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            // A surrogate in the last unit has no partner to read; it pairs with 0 instead.
-            uint32_t d = i + 1 < unitCount ? ((uint32_t(units[2 * i + 2]) << 8) | units[2 * i + 3]) : 0;
-            ++i;
-            uint32_t cp = 0x10000 + ((c & 0x3FF) << 10) + (d & 0x3FF);
-            destination[written++] = uint8_t(0xF0 | (cp >> 18));
-            destination[written++] = uint8_t(0x80 | ((cp >> 12) & 0x3F));
-            destination[written++] = uint8_t(0x80 | ((cp >> 6) & 0x3F));
-            destination[written++] = uint8_t(0x80 | (cp & 0x3F));
-        } else {
-            destination[written++] = uint8_t(0xE0 | (c >> 12));
-            destination[written++] = uint8_t(0x80 | ((c >> 6) & 0x3F));
-            destination[written++] = uint8_t(0x80 | (c & 0x3F));
-        }
-    }
-    return written;
 }

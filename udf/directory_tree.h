@@ -1,32 +1,11 @@
-// DirectoryNode, the tree built once at mount, and the path lookup over it.
+// The directory tree built once at mount, and the path lookup over it.
 #pragma once
 
 #include <cstdint>
 
+#include "udf/directory_node.h"
 #include "udf/extents.h"
 #include "udf/udf_volume.h"
-
-struct DirectoryNode {
-    DirectoryNode* firstChild;
-    DirectoryNode* nextSibling;
-    DirectoryNode* parent;
-    uint8_t isDirectory;
-    uint8_t nameIsUtf8;
-    uint8_t hasEmbeddedData;
-    uint32_t uniqueId;
-    uint32_t entrySector;
-    uint32_t entryLength;
-    uint8_t modificationTime[12];
-    union {
-        uint64_t size;          // files
-        ExtentRef* dirExtents;  // directories
-    };
-    uint32_t extentCount;
-    uint32_t dataLocation;
-    FileExtent* fileExtents;
-    // Zero-terminated; lies in the same arena piece right after the node, with 8 spare bytes.
-    char* name;
-};
 
 // Deeper directories are kept as empty leaves: no disc nests this far, and it bounds the recursion.
 constexpr uint32_t kMaxDirectoryDepth = 256;
@@ -41,7 +20,3 @@ bool buildDirectory(UdfVolume* volume, ExtentRef* extents, uint32_t count, Direc
 // Looks `path` up from `start` (null: the root). Separators are '/' and '\\', mixed and repeated freely;
 // names compare byte for byte. A null path gives the start; a path over 254 bytes finds nothing.
 DirectoryNode* findNode(UdfVolume* volume, DirectoryNode* start, const char* path);
-
-// UTF-8 bytes for big-endian 16-bit units, and the conversion itself (0 when it passed the limit).
-uint32_t utf8Length(const uint8_t* units, uint32_t unitCount);
-uint32_t utf16beToUtf8(const uint8_t* units, uint32_t unitCount, uint8_t* destination, uint32_t limit);

@@ -1,58 +1,31 @@
-// File entries: extent reads, the allocation descriptors of a node, continuation areas and run collection.
+// File entries: extent reads, the allocation descriptors of a node and their continuation areas.
 #include "udf/file_entry.h"
 
 #include <cstring>
 
 #include "io/heap.h"
 #include "udf/arena.h"
-#include "udf/directory_tree.h"
+#include "udf/block_mapping.h"
+#include "udf/directory_node.h"
 #include "udf/sector_io.h"
 
 namespace {
 
-// Whether the area's sector has already been followed for this entry; records it when not.
-bool alreadyFollowed(ContinuationGuard* guard, uint32_t sector) {
-    if (guard->count == kMaxContinuationAreas) {
-        return true;
-    }
-    constexpr uint32_t kSlots = 2 * kMaxContinuationAreas;
-    uint64_t key = uint64_t(sector) + 1;
-    // Never more than half full, so a free slot always ends the probe.
-    for (uint32_t i = (sector * 2654435761u) % kSlots;; i = (i + 1) % kSlots) {
-        if (guard->followed[i] == key) {
-            return true;
-        }
-        if (guard->followed[i] == 0) {
-            guard->followed[i] = key;
-            ++guard->count;
-            return false;
-        }
-    }
-}
-
-// Step 5 of reading an entry, shared with continuation areas: recorded extents are appended,
+// A file's descriptors, in its entry or in a continuation area: recorded extents are appended,
 // continuations followed in place, the other two types skipped.
-bool collectFileExtents(UdfVolume* volume, ByteView area, uint32_t count, bool longForm,
-                        HeapArray<FileExtent>* list, ContinuationGuard* guard) {
-    uint32_t size = longForm ? kLongAdSize : kShortAdSize;
-    for (uint32_t i = 0; i < count; ++i) {
-        ExtentRef extent = {};
-        if (longForm) {
-            LongAd ad = decodeLongAd(area, uint64_t(i) * size);
-            extent = {kExtentLong, ad.partition, ad.block, ad.length};
-        } else {
-            ShortAd ad = decodeShortAd(area, uint64_t(i) * size);
-            extent = {kExtentShort, 0, ad.position, ad.length};
-        }
+bool collectFileExtents(UdfVolume* volume, ByteView block, const DescriptorArea& area,
+                        HeapArray<FileExtent>* list, SectorSet* followed) {
+    for (uint32_t i = 0; i < area.count; ++i) {
+        ExtentRef extent = decodeAllocationDescriptor(block, area, i, volume->defaultPartition, 0);
         uint32_t type = extentType(extent.length);
         if (type == kExtentRecorded) {
-            uint32_t sector = mapBlock(volume, &extent);
-            if (!list->push({sector, extent.length})) {
+            // An unmapped extent keeps its place in the file and reads as missing.
+            if (!list->push({mapBlock(volume, &extent), extent.length})) {
                 return false;
             }
         } else if (type == kExtentContinuation) {
             extent.length &= kExtentLengthMask;
-            if (!followContinuation(volume, extent, list, guard)) {
+            if (!followContinuation(volume, extent, area.type, list, followed)) {
                 return false;
             }
         }
@@ -62,17 +35,16 @@ bool collectFileExtents(UdfVolume* volume, ByteView area, uint32_t count, bool l
 
 }  // namespace
 
-uint32_t readExtent(UdfVolume* volume, ExtentRef* extent, void* destination, uint64_t capacity) {
+uint32_t readExtent(UdfVolume* volume, const ExtentRef* extent, void* destination, uint64_t capacity) {
     if (volume == nullptr || extent == nullptr || destination == nullptr) {
         return 0;
-    }
-    if (extent->kind == kExtentShort) {
-        extent->kind = kExtentLong;
-        extent->partition = volume->defaultPartition;
     }
     if (extent->kind == kExtentEmbedded) {
         uint32_t length = capacity < extent->length ? uint32_t(capacity) : extent->length;
         return readSectorPart(volume, extent->block, extent->partition, length, destination);
+    }
+    if (extent->kind != kExtentLong) {
+        return 0;
     }
     uint64_t wanted = sectorsFor(extent->length);
     if (wanted > capacity / kSectorSize) {
@@ -83,15 +55,12 @@ uint32_t readExtent(UdfVolume* volume, ExtentRef* extent, void* destination, uin
     uint32_t block = extent->block;
     uint32_t total = 0;
     while (total < wanted) {
-        uint32_t sector = 0;
-        uint32_t contiguous = 0;
-        // The last block of a type 1 partition has no block after it: nothing more is contiguous, and a
-        // read of 0 sectors would make no progress.
-        if (!mapPartitionBlock(map, block, &sector, &contiguous) || contiguous == 0) {
+        BlockPlace place = mapPartitionBlock(map, block);
+        if (place.sector == kUnmappedSector) {
             break;
         }
-        uint32_t n = uint32_t(wanted - total < contiguous ? wanted - total : contiguous);
-        uint32_t got = readBlocks(volume, sector, n, position);
+        uint32_t n = uint32_t(wanted - total < place.contiguous ? wanted - total : place.contiguous);
+        uint32_t got = readBlocks(volume, place.sector, n, position);
         total += got;
         if (got != n) {
             break;
@@ -102,20 +71,18 @@ uint32_t readExtent(UdfVolume* volume, ExtentRef* extent, void* destination, uin
     return total;
 }
 
-uint32_t readLongExtent(UdfVolume* volume, const LongAd& longAd, void* destination, uint64_t capacity) {
-    ExtentRef extent = {kExtentLong, longAd.partition, longAd.block, longAd.length};
-    return readExtent(volume, &extent, destination, capacity);
-}
-
-bool followContinuation(UdfVolume* volume, ExtentRef area, HeapArray<FileExtent>* list,
-                        ContinuationGuard* guard) {
-    bool longForm = area.kind != kExtentShort;
-    ExtentRef probe = area;
-    if (volume->continuationAreasLeft == 0 || alreadyFollowed(guard, mapBlock(volume, &probe))) {
+bool followContinuation(UdfVolume* volume, ExtentRef area, uint8_t form, HeapArray<FileExtent>* list,
+                        SectorSet* followed) {
+    uint32_t sector = mapBlock(volume, &area);
+    // An area that lies nowhere holds no extents, and costs nothing of the mount's budget.
+    if (sector == kUnmappedSector) {
+        return true;
+    }
+    if (volume->continuationAreasLeft == 0 || !followed->insert(sector)) {
         return true;
     }
     --volume->continuationAreasLeft;
-    // On the heap, not the stack: areas nest as deep as the guard allows.
+    // On the heap, not the stack: areas nest as deep as the set of followed areas allows.
     uint8_t* block = static_cast<uint8_t*>(heapAlloc(kMaxEntryBytes));
     if (block == nullptr) {
         return false;
@@ -125,16 +92,13 @@ bool followContinuation(UdfVolume* volume, ExtentRef area, HeapArray<FileExtent>
     bool ok = true;
     if (readExtent(volume, &area, block, kMaxEntryBytes) != 0) {
         ByteView view(block, length);
-        // An L_AD larger than the area is cut to the descriptors that lie inside it.
-        ByteView descriptors = view.from(24).first(view.le32(20));
-        uint32_t count = uint32_t(descriptors.size / (longForm ? kLongAdSize : kShortAdSize));
-        ok = collectFileExtents(volume, descriptors, count, longForm, list, guard);
+        ok = collectFileExtents(volume, view, locateContinuationDescriptors(view, form), list, followed);
     }
     heapFree(block);
     return ok;
 }
 
-bool readEntry(UdfVolume* volume, DirectoryNode* node, const LongAd& icb) {
+bool readEntry(UdfVolume* volume, DirectoryNode* node, const ExtentRef& icb) {
     uint32_t length = node->entryLength < kMaxEntryBytes ? node->entryLength : kMaxEntryBytes;
     if (length == 0) {
         return false;
@@ -143,9 +107,9 @@ bool readEntry(UdfVolume* volume, DirectoryNode* node, const LongAd& icb) {
     if (buffer == nullptr) {
         return false;
     }
-    LongAd first = icb;
+    ExtentRef first = icb;
     first.length = length;
-    if (readLongExtent(volume, first, buffer, roundToSectors(length)) == 0) {
+    if (readExtent(volume, &first, buffer, roundToSectors(length)) == 0) {
         return false;
     }
     ByteView entry(buffer, roundToSectors(length));
@@ -155,7 +119,6 @@ bool readEntry(UdfVolume* volume, DirectoryNode* node, const LongAd& icb) {
         return true;
     }
     std::memcpy(node->modificationTime, entry.data + area.modificationOffset, sizeof(node->modificationTime));
-    ByteView descriptors = entry.from(area.offset).first(area.length);
 
     if (node->isDirectory) {
         if (area.type != kAdShort && area.type != kAdLong && area.type != kAdEmbedded) {
@@ -174,20 +137,13 @@ bool readEntry(UdfVolume* volume, DirectoryNode* node, const LongAd& icb) {
         }
         for (uint32_t i = 0; i < n; ++i) {
             // With L_AD 0 the one record still comes from where descriptor 0 would stand, inside the block.
-            ByteView at = area.count == 0 ? entry.from(area.offset) : descriptors;
-            if (area.type == kAdShort) {
-                ShortAd ad = decodeShortAd(at, uint64_t(i) * kShortAdSize);
-                extents[i] = {kExtentShort, 0, ad.position, ad.length};
-            } else if (area.type == kAdLong) {
-                LongAd ad = decodeLongAd(at, uint64_t(i) * kLongAdSize);
-                extents[i] = {kExtentLong, ad.partition, ad.block, ad.length};
-            } else {
-                extents[i] = {kExtentEmbedded, uint16_t(area.offset), node->entrySector, area.length};
-            }
+            extents[i] =
+                decodeAllocationDescriptor(entry, area, i, volume->defaultPartition, node->entrySector);
         }
         node->dirExtents = extents;
         node->extentCount = n;
-        node->dataLocation = area.type == kAdEmbedded ? node->entrySector : mapBlock(volume, &extents[0]);
+        // For data embedded in the entry that is the entry's own sector.
+        node->dataLocation = mapBlock(volume, &extents[0]);
         return true;
     }
 
@@ -201,8 +157,8 @@ bool readEntry(UdfVolume* volume, DirectoryNode* node, const LongAd& icb) {
         return true;
     }
     HeapArray<FileExtent> list;
-    ContinuationGuard guard = {};
-    if (!collectFileExtents(volume, descriptors, area.count, area.type == kAdLong, &list, &guard)) {
+    SectorSet followed(kMaxContinuationAreas);
+    if (!collectFileExtents(volume, entry, area, &list, &followed)) {
         return false;
     }
     // Past the mount's budget a file keeps its size but no extents, so reading it comes up short.
@@ -221,25 +177,4 @@ bool readEntry(UdfVolume* volume, DirectoryNode* node, const LongAd& icb) {
         std::memcpy(node->fileExtents, list.data(), size_t(list.size()) * sizeof(FileExtent));
     }
     return true;
-}
-
-uint32_t collectRuns(const DirectoryNode* node, HeapArray<SectorRun>* runs, uint64_t first, uint32_t count) {
-    uint64_t c = 0;
-    uint64_t end = first + count;
-    uint32_t toFind = count;
-    for (uint32_t i = 0; i < node->extentCount && toFind > 0 && c < end; ++i) {
-        const FileExtent& extent = node->fileExtents[i];
-        uint64_t s = sectorsFor(extent.length);
-        uint64_t lo = c > first ? c : first;
-        uint64_t hi = c + s < end ? c + s : end;
-        if (lo < hi) {
-            uint32_t overlap = uint32_t(hi - lo);
-            if (!runs->push({uint32_t(extent.sector + (lo - c)), overlap})) {
-                break;
-            }
-            toFind -= overlap;
-        }
-        c += s;
-    }
-    return runs->size();
 }

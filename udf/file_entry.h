@@ -1,5 +1,4 @@
-// File entries and their allocation descriptors: extent lists, continuation areas, extent reads, run
-// collection.
+// File entries and their allocation descriptors: extent lists, continuation areas, extent reads.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +6,7 @@
 #include "udf/ecma_layout.h"
 #include "udf/extents.h"
 #include "udf/heap_array.h"
+#include "udf/sector_set.h"
 #include "udf/udf_volume.h"
 
 struct DirectoryNode;
@@ -16,24 +16,17 @@ constexpr uint32_t kMaxEntryBytes = 2048;
 // Continuation areas one file entry may follow; an area already followed for the entry is skipped.
 constexpr uint32_t kMaxContinuationAreas = 256;
 
-// Sectors read (kinds 0, 1) or bytes copied (kind 3), never more than `capacity` bytes; 0 on failure.
-uint32_t readExtent(UdfVolume* volume, ExtentRef* extent, void* destination, uint64_t capacity);
-uint32_t readLongExtent(UdfVolume* volume, const LongAd& longAd, void* destination, uint64_t capacity);
+// Sectors read (kind 1) or bytes copied (kind 3), never more than `capacity` bytes; 0 on failure, for an
+// unmapped first block, and for a record of no extent.
+uint32_t readExtent(UdfVolume* volume, const ExtentRef* extent, void* destination, uint64_t capacity);
 
-// Reads the node's file entry and fills its time, size and extents; false when the entry cannot be
-// read or its arrays cannot be allocated.
-bool readEntry(UdfVolume* volume, DirectoryNode* node, const LongAd& icb);
+// Reads the node's file entry, named by the directory entry's ICB, and fills its time, size and extents;
+// false when the entry cannot be read or its arrays cannot be allocated.
+bool readEntry(UdfVolume* volume, DirectoryNode* node, const ExtentRef& icb);
 
-// Appends the recorded extents of a continuation area; the form (short or long) follows area->kind.
-// The guard is a small hash set of the sectors followed for one entry (sector + 1, 0 marking a free slot),
-// so each of the thousands of pointers an entry's areas may hold is checked in constant time.
-struct ContinuationGuard {
-    uint64_t followed[2 * kMaxContinuationAreas];
-    uint32_t count;
-};
-bool followContinuation(UdfVolume* volume, ExtentRef area, HeapArray<FileExtent>* list,
-                        ContinuationGuard* guard);
-
-// Runs of image sectors holding file sectors [first, first + count); fewer sectors when the extents end
-// first.
-uint32_t collectRuns(const DirectoryNode* node, HeapArray<SectorRun>* runs, uint64_t first, uint32_t count);
+// Appends the recorded extents of a continuation area whose descriptors have the given form (that of the
+// descriptors that pointed to it). `followed` holds the areas already followed for this entry, at most
+// kMaxContinuationAreas, so each of the thousands of pointers an entry's areas may hold is checked in
+// constant time.
+bool followContinuation(UdfVolume* volume, ExtentRef area, uint8_t form, HeapArray<FileExtent>* list,
+                        SectorSet* followed);

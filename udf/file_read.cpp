@@ -4,13 +4,16 @@
 #include <cstring>
 
 #include "io/heap.h"
-#include "udf/file_entry.h"
+#include "udf/byte_view.h"
 #include "udf/sector_io.h"
 
 namespace {
 
 bool readEmbedded(UdfVolume* volume, const DirectoryNode* node, uint64_t position, uint8_t* destination,
                   uint32_t n, uint32_t* bytesRead) {
+    if (node->entrySector == kUnmappedSector) {
+        return false;
+    }
     uint8_t local[kSectorSize];
     uint32_t wanted = node->size < kSectorSize ? uint32_t(node->size) : kSectorSize;
     uint32_t available = readSectorPart(volume, node->entrySector, node->dataLocation, wanted, local);
@@ -30,6 +33,30 @@ bool readEmbedded(UdfVolume* volume, const DirectoryNode* node, uint64_t positio
 }
 
 }  // namespace
+
+uint32_t collectRuns(const DirectoryNode* node, HeapArray<SectorRun>* runs, uint64_t first, uint32_t count) {
+    uint64_t c = 0;
+    uint64_t end = first + count;
+    uint32_t toFind = count;
+    for (uint32_t i = 0; i < node->extentCount && toFind > 0 && c < end; ++i) {
+        const FileExtent& extent = node->fileExtents[i];
+        uint64_t s = sectorsFor(extent.length);
+        uint64_t lo = c > first ? c : first;
+        uint64_t hi = c + s < end ? c + s : end;
+        if (lo < hi) {
+            uint32_t overlap = uint32_t(hi - lo);
+            // The sectors of an unmapped extent stay unmapped rather than becoming sectors after the marker.
+            uint32_t sector =
+                extent.sector == kUnmappedSector ? kUnmappedSector : uint32_t(extent.sector + (lo - c));
+            if (!runs->push({sector, overlap})) {
+                break;
+            }
+            toFind -= overlap;
+        }
+        c += s;
+    }
+    return runs->size();
+}
 
 bool readFileRange(UdfVolume* volume, const DirectoryNode* node, uint64_t position, void* destination,
                    uint32_t length, uint32_t* bytesRead, uint8_t wholeSectors) {
@@ -58,6 +85,10 @@ bool readFileRange(UdfVolume* volume, const DirectoryNode* node, uint64_t positi
     if (head == 0 && (wholeSectors != 0 || n % kSectorSize == 0)) {
         uint32_t sectorsRead = 0;
         for (uint32_t r = 0; r < runCount; ++r) {
+            // Data that lies nowhere ends the read, as an unreadable sector does.
+            if (runs[r].sector == kUnmappedSector) {
+                break;
+            }
             uint32_t got = readBlocks(volume, runs[r].sector, runs[r].count, out);
             if (got != runs[r].count) {
                 sectorsRead += got;
@@ -77,7 +108,7 @@ bool readFileRange(UdfVolume* volume, const DirectoryNode* node, uint64_t positi
     for (uint32_t r = 0; r < runCount && left > 0; ++r) {
         for (uint32_t s = 0; s < runs[r].count && left > 0; ++s) {
             // Bytes after an unreadable sector would land at the wrong place, so the read ends there.
-            if (readBlocks(volume, runs[r].sector + s, 1, bounce) != 1) {
+            if (runs[r].sector == kUnmappedSector || readBlocks(volume, runs[r].sector + s, 1, bounce) != 1) {
                 return *bytesRead > 0;
             }
             uint32_t from = first ? head : 0;

@@ -1,9 +1,12 @@
-// Reads of file data from the mounted image: any byte range, or a whole file into a heap buffer.
+// Reads of file data from the mounted image: any byte range or a whole file, over runs of image sectors.
 #pragma once
 
 #include <cstdint>
 
-#include "udf/directory_tree.h"
+#include "udf/directory_node.h"
+#include "udf/extents.h"
+#include "udf/heap_array.h"
+#include "udf/udf_volume.h"
 
 // True when at least one byte was read; *bytesRead is always written. With wholeSectors set and a
 // sector-aligned position the last sector is written whole, so the destination must hold the touched
@@ -16,3 +19,7 @@ bool readFileRange(UdfVolume* volume, const DirectoryNode* node, uint64_t positi
 uint8_t* readWholeFile(UdfVolume* volume, const DirectoryNode* node, uint32_t* size);
 
 constexpr uint64_t kMaxWholeFileSize = 0x40000000;
+
+// Runs of image sectors holding file sectors [first, first + count); fewer sectors when the extents end
+// first.
+uint32_t collectRuns(const DirectoryNode* node, HeapArray<SectorRun>* runs, uint64_t first, uint32_t count);

@@ -76,6 +76,8 @@ bool matchesIdentifier(const uint8_t* field, StandardId id) {
     return field != nullptr && text != nullptr && std::memcmp(field, text, identifierWidth(id)) == 0;
 }
 
+// Declared only for the pool test (tests/udf/identifier_pool_storage.h), which checks that entries are
+// deciphered where they lie.
 const uint8_t* identifierPoolBytes(size_t* size) {
     if (size != nullptr) {
         *size = sizeof(identifierPool);

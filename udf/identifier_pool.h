@@ -21,6 +21,3 @@ const uint8_t* standardIdentifier(StandardId id);
 size_t identifierWidth(StandardId id);
 // Whether `field` (at least identifierWidth bytes) holds the identifier.
 bool matchesIdentifier(const uint8_t* field, StandardId id);
-
-// The pool's bytes as they stand now, for checks that it keeps nothing readable at rest.
-const uint8_t* identifierPoolBytes(size_t* size);

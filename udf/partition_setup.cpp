@@ -2,6 +2,8 @@
 #include "udf/partition_setup.h"
 
 #include "io/heap.h"
+#include "udf/arena.h"
+#include "udf/block_mapping.h"
 #include "udf/ecma_layout.h"
 #include "udf/sector_io.h"
 
@@ -43,14 +45,13 @@ bool setupMetadataPartition(UdfVolume* volume, PartitionMap* map, uint8_t* workS
     if (runs == nullptr) {
         return false;
     }
-    ByteView descriptors = entry.from(area.offset);
-    uint32_t size = area.type == kAdLong ? kLongAdSize : kShortAdSize;
     uint64_t total = 0;
     for (uint32_t i = 0; i < area.count; ++i) {
-        // Both forms keep length and position at 0 and 4; a long_ad's partition is not consulted.
-        ShortAd ad = decodeShortAd(descriptors, uint64_t(i) * size);
-        runs[i].start = ad.position;
-        runs[i].blockCount = uint32_t(sectorsFor(ad.length));
+        // The metadata file lies in the partition of the map's descriptor; a long_ad's partition is not
+        // consulted.
+        ExtentRef extent = decodeAllocationDescriptor(entry, area, i, map->partitionNumber, 0);
+        runs[i].start = extent.block;
+        runs[i].blockCount = uint32_t(sectorsFor(extent.length));
         total += runs[i].blockCount;
     }
     if (area.count == 1) {
@@ -68,33 +69,16 @@ bool setupVirtualPartition(UdfVolume* volume, PartitionMap* map, uint8_t* workSe
         return false;
     }
     ByteView entry(workSector, kSectorSize);
+    // The undefined forms 4 to 7 refuse the volume; a VAT given by extended descriptors is not read.
     DescriptorArea area = {};
-    if (!locateDescriptors(entry, &area)) {
+    if (!locateDescriptors(entry, &area) || area.type > kAdEmbedded) {
         return false;
     }
-    ByteView descriptors = entry.from(area.offset).first(area.length);
-    ExtentRef extent = {};
-    switch (area.type) {
-        case kAdShort: {
-            // The default partition of such a volume is this virtual one, still without runs; the VAT
-            // itself lies in the type 1 partition beneath it (checked to be type 1 before this call).
-            ShortAd ad = decodeShortAd(descriptors, 0);
-            extent = {kExtentLong, map->partitionNumber, ad.position, ad.length};
-            break;
-        }
-        case kAdLong: {
-            LongAd ad = decodeLongAd(descriptors, 0);
-            extent = {kExtentLong, ad.partition, ad.block, ad.length};
-            break;
-        }
-        case kAdEmbedded:
-            break;
-        case kAdExtended:
-            return true;
-        default:
-            return false;
+    if (area.type == kAdExtended) {
+        return true;
     }
 
+    ByteView descriptors = entry.from(area.offset).first(area.length);
     const uint8_t* table = descriptors.data;
     uint64_t tableBytes = descriptors.size;
     uint8_t* heapTable = nullptr;
@@ -102,10 +86,15 @@ bool setupVirtualPartition(UdfVolume* volume, PartitionMap* map, uint8_t* workSe
         if (area.count == 0) {
             return true;
         }
+        // The default partition of such a volume is this virtual one, still without runs; short descriptors
+        // name the type 1 partition beneath it (checked to be type 1 before this call).
+        ExtentRef extent = decodeAllocationDescriptor(entry, area, 0, map->partitionNumber, lastSector);
         uint32_t sector = mapBlock(volume, &extent);
-        // The VAT cannot reach past the image; this bound keeps a forged length from a huge allocation.
+        // The VAT cannot reach past the image; this bound keeps a forged length from a huge allocation. A VAT
+        // that lies nowhere leaves the map without runs.
         uint64_t sectors = sectorsFor(extent.length & kExtentLengthMask);
-        uint64_t available = sector <= lastSector ? uint64_t(lastSector) - sector + 1 : 0;
+        uint64_t available =
+            sector != kUnmappedSector && sector <= lastSector ? uint64_t(lastSector) - sector + 1 : 0;
         if (sectors > available) {
             sectors = available;
         }

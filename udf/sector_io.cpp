@@ -1,4 +1,4 @@
-// Sector reads as READ (10) commands, READ CAPACITY (10), the metadata cache and per-kind block mapping.
+// Sector reads as READ (10) commands, READ CAPACITY (10), and the metadata cache that serves reads.
 #include "udf/sector_io.h"
 
 #include <cstring>
@@ -6,6 +6,7 @@
 #include "io/block_device.h"
 #include "io/byte_order.h"
 #include "io/heap.h"
+#include "udf/byte_view.h"
 
 namespace {
 
@@ -93,71 +94,6 @@ uint32_t readSectorPart(UdfVolume* volume, uint32_t sector, uint32_t offset, uin
     }
     std::memcpy(buffer, local + offset, length);
     return length;
-}
-
-const PartitionMap* partitionMapAt(const UdfVolume* volume, uint16_t partition) {
-    if (volume == nullptr || volume->maps == nullptr || partition >= volume->mapCount) {
-        return nullptr;
-    }
-    return &volume->maps[partition];
-}
-
-bool mapPartitionBlock(const PartitionMap* map, uint32_t block, uint32_t* sector, uint32_t* contiguous) {
-    if (map == nullptr || map->descriptor == nullptr) {
-        return false;
-    }
-    uint32_t start = map->descriptor->start;
-    if (map->mapType == 1) {
-        *sector = start + block;
-        *contiguous = UINT32_MAX - block;
-        return true;
-    }
-    if (map->mapType != 2 || map->runs == nullptr) {
-        return false;
-    }
-    // Virtual runs are one block each, one per VAT entry, so the block is the run's index; this keeps
-    // mapping constant-time on a VAT of many thousand entries.
-    if (map->kind == PartitionKind::Virtual) {
-        if (block >= map->runCount) {
-            return false;
-        }
-        *sector = start + map->runs[block].start;
-        *contiguous = 1;
-        return true;
-    }
-    uint64_t before = 0;
-    for (uint32_t i = 0; i < map->runCount; ++i) {
-        const PartitionRun& run = map->runs[i];
-        if (block >= before && block - before < run.blockCount) {
-            uint32_t into = uint32_t(block - before);
-            *sector = start + run.start + into;
-            *contiguous = run.blockCount - into;
-            return true;
-        }
-        before += run.blockCount;
-    }
-    return false;
-}
-
-uint32_t mapBlock(UdfVolume* volume, ExtentRef* extent) {
-    if (extent->kind == kExtentShort) {
-        extent->kind = kExtentLong;
-        extent->partition = volume->defaultPartition;
-    }
-    if (extent->kind == kExtentEmbedded) {
-        return extent->block;
-    }
-    uint32_t sector = 0;
-    uint32_t contiguous = 0;
-    if (!mapPartitionBlock(partitionMapAt(volume, extent->partition), extent->block, &sector, &contiguous)) {
-        return 0;
-    }
-    return sector;
-}
-
-uint32_t mapLongAd(UdfVolume* volume, const LongAd& longAd) {
-    ExtentRef extent = {kExtentLong, longAd.partition, longAd.block, longAd.length};
-    return mapBlock(volume, &extent);
 }
 
 bool cacheMetadataFile(UdfVolume* volume, uint32_t firstSector, uint32_t count) {

@@ -1,10 +1,10 @@
-// UdfVolume: the mounted UDF file system of a disc image, its partition table, and the mount sequence.
+// UdfVolume: the mounted UDF file system of a disc image and its partition table.
 #pragma once
 
 #include <cstdint>
 
 class BlockDevice;
-struct Arena;
+struct ArenaHolder;
 struct GrowBuffer;
 struct DirectoryNode;
 
@@ -36,6 +36,22 @@ struct PartitionRun {
     uint32_t blockCount;
 };
 
+// 0 is a real sector (the image's first), so "not mapped" has a value of its own; no map yields it as a
+// sector.
+constexpr uint32_t kUnmappedSector = 0xFFFFFFFF;
+
+// Where a logical block lies in the image: its sector, and how many blocks from it on follow it there. An
+// unmapped block has kUnmappedSector and none.
+struct BlockPlace {
+    uint32_t sector;
+    uint32_t contiguous;
+};
+
+struct PartitionMap;
+// How one kind of partition maps its blocks; chosen once per map when the maps are set up
+// (udf/block_mapping.h).
+using BlockMapper = BlockPlace (*)(const PartitionMap& map, uint32_t block);
+
 struct PartitionMap {
     uint8_t mapType;
     PartitionKind kind;
@@ -45,10 +61,8 @@ struct PartitionMap {
     // 32 bits rather than 16: a VAT or a metadata file of more than 65,535 entries must not be truncated.
     uint32_t runCount;
     PartitionRun* runs;
-};
-
-struct ArenaHolder {
-    Arena* arena;
+    // Null until chosen; a map without one maps nothing.
+    BlockMapper mapper;
 };
 
 struct UdfVolume {
@@ -65,9 +79,6 @@ struct UdfVolume {
     ArenaHolder* arena = nullptr;
     GrowBuffer* scratch = nullptr;
     GrowBuffer* entryScratch = nullptr;
-    // Tables too large for one arena block (a VAT of many thousand entries), chained here and freed
-    // with the arena.
-    void* largeBlocks = nullptr;
     uint32_t continuationAreasLeft = kMaxMountContinuationAreas;
     uint32_t extentRecordsLeft = kMaxMountExtentRecords;
 
@@ -80,12 +91,6 @@ struct UdfVolume {
     bool open(const char* path);
     // Mounts over a device that is already open; the volume owns it from here on, even on failure.
     bool openDevice(BlockDevice* device);
+    // The mount sequence (udf/mount.cpp), run once by open.
     bool mount();
 };
-
-// Zero-filled memory that lives as long as the volume: from the arena, or for a table larger than an
-// arena block from the heap, chained in largeBlocks. Null when either refuses.
-void* volumeAlloc(UdfVolume* volume, uint64_t bytes);
-
-// Checks sectors 16 to 25 for an NSR descriptor and records which editions were seen in vrsFlags.
-bool recognizeVolume(UdfVolume* volume);

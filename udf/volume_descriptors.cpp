@@ -1,7 +1,8 @@
-// The descriptor walk of the mount: sequence, partitions, maps and their linking, file set, root entry.
+// The descriptor walk of the mount: sequence, partitions, maps and their set-up, file set, root entry.
 #include "udf/volume_descriptors.h"
 
 #include "udf/arena.h"
+#include "udf/block_mapping.h"
 #include "udf/ecma_layout.h"
 #include "udf/file_entry.h"
 #include "udf/identifier_pool.h"
@@ -13,7 +14,7 @@ namespace {
 struct SequenceState {
     uint32_t partitionCount;
     bool haveLogicalVolume;
-    LongAd fileSet;
+    ExtentRef fileSet;
 };
 
 void readPartitionMap(ByteView map, PartitionMap* out) {
@@ -136,6 +137,7 @@ bool linkAndSetUp(UdfVolume* volume, uint32_t partitionCount) {
                 map.descriptor = &volume->partitions[s];
             }
         }
+        choosePartitionMapping(&map);
     }
     for (uint32_t k = 0; k < volume->mapCount; ++k) {
         PartitionMap& map = volume->maps[k];
@@ -185,41 +187,31 @@ bool readVolumeDescriptors(UdfVolume* volume, ExtentRef* rootExtent, uint32_t* r
     // The file set descriptor and the root file entry are single-block descriptors; only their first
     // sector is read, whatever length the image records for them.
     buffer = volume->scratch->data;
-    LongAd fileSet = state.fileSet;
+    ExtentRef fileSet = state.fileSet;
     fileSet.length = fileSet.length < kSectorSize ? fileSet.length : kSectorSize;
-    if (readLongExtent(volume, fileSet, buffer, kSectorSize) == 0) {
+    if (readExtent(volume, &fileSet, buffer, kSectorSize) == 0) {
         return false;
     }
-    LongAd rootIcb = decodeLongAd(ByteView(buffer, kSectorSize), 400);
-    *rootEntrySector = mapLongAd(volume, rootIcb);
-    LongAd rootFirst = rootIcb;
+    ExtentRef rootIcb = decodeLongAd(ByteView(buffer, kSectorSize), 400);
+    *rootEntrySector = mapBlock(volume, &rootIcb);
+    // A root entry that lies nowhere cannot be read, like an unreadable one: the root stays empty.
+    if (*rootEntrySector == kUnmappedSector) {
+        return true;
+    }
+    ExtentRef rootFirst = rootIcb;
     rootFirst.length = rootIcb.length < kSectorSize ? rootIcb.length : kSectorSize;
-    if (readLongExtent(volume, rootFirst, buffer, kSectorSize) == 0) {
+    if (readExtent(volume, &rootFirst, buffer, kSectorSize) == 0) {
         return true;
     }
     ByteView entry(buffer, kSectorSize);
+    // Only the first descriptor is used. The undefined forms 4 to 7 refuse the volume; extended descriptors
+    // leave the root without data.
     DescriptorArea area = {};
-    if (!locateDescriptors(entry, &area)) {
+    if (!locateDescriptors(entry, &area) || area.type > kAdEmbedded) {
         return false;
     }
-    ByteView descriptors = entry.from(area.offset);
-    switch (area.type) {
-        case kAdShort: {
-            ShortAd ad = decodeShortAd(descriptors, 0);
-            *rootExtent = {kExtentLong, volume->defaultPartition, ad.position, ad.length};
-            return true;
-        }
-        case kAdLong: {
-            LongAd ad = decodeLongAd(descriptors, 0);
-            *rootExtent = {kExtentLong, ad.partition, ad.block, ad.length};
-            return true;
-        }
-        case kAdEmbedded:
-            *rootExtent = {kExtentEmbedded, uint16_t(area.offset), *rootEntrySector, area.length};
-            return true;
-        case kAdExtended:
-            return true;
-        default:
-            return false;
+    if (area.type != kAdExtended) {
+        *rootExtent = decodeAllocationDescriptor(entry, area, 0, volume->defaultPartition, *rootEntrySector);
     }
+    return true;
 }

@@ -53,7 +53,7 @@ TEST(HostFile, ReadsAcrossTheEndSeekAndSize) {
     writeFile(dir.path() / "f", bytes);
 
     HostFile file;
-    ASSERT_TRUE(file.Open(dir.sub("f").c_str(), kHostRead));
+    ASSERT_TRUE(file.Open(dir.sub("f").c_str()));
     EXPECT_EQ(file.Size(), 4096u);
     EXPECT_EQ(file.Seek(2048, kSeekBegin), 2048u);
     std::vector<uint8_t> out(2500, 0xEE);
@@ -72,8 +72,8 @@ TEST(HostFile, ReadsAcrossTheEndSeekAndSize) {
 TEST(HostFile, FailedOpensLeaveNothingOpen) {
     TempDir dir;
     HostFile file;
-    EXPECT_FALSE(file.Open(dir.sub("missing").c_str(), kHostRead));
-    EXPECT_FALSE(file.Open(dir.str().c_str(), kHostRead));
+    EXPECT_FALSE(file.Open(dir.sub("missing").c_str()));
+    EXPECT_FALSE(file.Open(dir.str().c_str()));
     EXPECT_FALSE(file.IsOpen());
     uint8_t byte = 0;
     EXPECT_EQ(file.Read(&byte, 1), 0u);
@@ -85,7 +85,7 @@ TEST(HostFile, WideNamesReachTheSameFile) {
     std::u16string wide;
     for (char c : dir.sub("wide.bin")) wide += static_cast<char16_t>(static_cast<unsigned char>(c));
     HostFile file;
-    ASSERT_TRUE(file.OpenWide(wide.c_str(), kHostRead));
+    ASSERT_TRUE(file.OpenWide(wide.c_str()));
     EXPECT_EQ(file.Size(), 3u);
 }
 

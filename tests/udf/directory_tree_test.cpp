@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "image_builder.h"
+#include "io/utf16.h"
 #include "udf/file_read.h"
 
 namespace {

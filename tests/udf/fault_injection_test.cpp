@@ -77,14 +77,14 @@ TEST(FaultInjection, UnreadableStructuresEmptyTheirDirectoryOrFailTheMount) {
         {Layout::Virtual, "file set", false, "", "", ""},
     };
     for (const auto& c : cases) {
-        for (auto fault : {MemoryDevice::Fault::Fail, MemoryDevice::Fault::Short}) {
+        for (auto fault : {FakeDevice::Fault::Fail, FakeDevice::Fault::Short}) {
             SCOPED_TRACE(std::string(c.target) + " layout " + std::to_string(int(c.layout)) +
-                         (fault == MemoryDevice::Fault::Fail ? " failing" : " short"));
+                         (fault == FakeDevice::Fault::Fail ? " failing" : " short"));
             FaultDisc disc(c.layout);
             uint32_t sector = disc.sectors.at(c.target);
             // The fault must hit a sector the intact disc reads.
             bool mounted = false;
-            MemoryDevice* intact = nullptr;
+            FakeDevice* intact = nullptr;
             auto reference = mountBytes(disc.bytes, &mounted, &intact);
             ASSERT_TRUE(mounted);
             bool touched = false;
@@ -93,9 +93,9 @@ TEST(FaultInjection, UnreadableStructuresEmptyTheirDirectoryOrFailTheMount) {
             }
             ASSERT_TRUE(touched);
 
-            MemoryDevice* device = nullptr;
+            FakeDevice* device = nullptr;
             std::unique_ptr<UdfVolume> volume(new UdfVolume());
-            device = new MemoryDevice(disc.bytes);
+            device = new FakeDevice(disc.bytes);
             device->failFrom(sector, fault, uint64_t(sector) + 1);
             EXPECT_EQ(volume->openDevice(device), c.mounts);
             if (!c.mounts) {
@@ -135,9 +135,9 @@ TEST(FaultInjection, DirectoryCutShortKeepsTheEntriesOfTheCommandsThatArrived) {
         {35, (32 * kSector - 40) / 52},
     };
     for (const auto& c : cases) {
-        for (auto fault : {MemoryDevice::Fault::Fail, MemoryDevice::Fault::Short}) {
+        for (auto fault : {FakeDevice::Fault::Fail, FakeDevice::Fault::Short}) {
             SCOPED_TRACE(c.lostSector);
-            MemoryDevice* device = new MemoryDevice(bytes);
+            FakeDevice* device = new FakeDevice(bytes);
             device->failFrom(first + c.lostSector, fault, uint64_t(first) + c.lostSector + 1);
             UdfVolume volume;
             ASSERT_TRUE(volume.openDevice(device));

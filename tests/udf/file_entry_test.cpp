@@ -18,7 +18,7 @@ struct EntryDisc {
     DiscBuilder b{Layout::Physical};
     std::vector<uint32_t> blocks;
     std::unique_ptr<UdfVolume> volume;
-    MemoryDevice* device = nullptr;
+    FakeDevice* device = nullptr;
 
     DirectoryNode* mount() {
         std::vector<Bytes> children;
@@ -85,7 +85,7 @@ TEST(FileEntries, ExtentTypesDecideWhatTakesRoomInTheFile) {
     fields.informationLength = a.size() + c.size();
     // recorded, allocated-not-recorded, recorded, neither: the third follows the first directly.
     fields.area = cat({shortAd(4096, ba), shortAd(kNotRecorded | 2048, bg), shortAd(1000, bc),
-                     shortAd((2u << 30) | 2048, bg)});
+                       shortAd((2u << 30) | 2048, bg)});
     disc.blocks.push_back(disc.b.entry(fields));
     fields.adType = 1;
     fields.area = cat({longAd(4096, ba, 0), longAd(kNotRecorded | 2048, bg, 0), longAd(1000, bc, 0)});
@@ -96,6 +96,51 @@ TEST(FileEntries, ExtentTypesDecideWhatTakesRoomInTheFile) {
         EXPECT_EQ(disc.node(i)->fileExtents[1].sector, DiscBuilder::kPartitionStart + bc);
         EXPECT_EQ(disc.whole(i), cat({a, c}));
     }
+}
+
+// An extent in a partition that maps nothing (here a reference past the map table) keeps its place in the
+// file but reads as missing: a read ends there rather than taking image sector 0 for the file's data.
+TEST(FileEntries, ExtentThatLiesNowhereEndsTheReadThere) {
+    EntryDisc disc;
+    Bytes a = pattern(2048, 1), c = pattern(2048, 3);
+    uint32_t ba = disc.b.putData(a), bc = disc.b.putData(c);
+    EntrySpec fields;
+    fields.adType = 1;
+    fields.informationLength = 3 * 2048;
+    fields.area = cat({longAd(2048, ba, 0), longAd(2048, 5, 7), longAd(2048, bc, 0)});
+    disc.blocks.push_back(disc.b.entry(fields));
+    ASSERT_NE(disc.mount(), nullptr);
+    DirectoryNode* n = disc.node(0);
+    ASSERT_EQ(n->extentCount, 3u);
+    EXPECT_EQ(n->fileExtents[1].sector, kUnmappedSector);
+    disc.device->reads.clear();
+
+    const struct {
+        uint64_t position;
+        uint32_t length;
+        Bytes want;
+    } cases[] = {
+        {0, 3 * 2048, a},                              // whole sectors, straight into the buffer
+        {100, 5000, Bytes(a.begin() + 100, a.end())},  // through the bounce buffer
+        {2048, 2048, {}},                              // only the missing extent
+        {4096, 2048, c},                               // what follows it is still at its place
+        {4096 + 10, 100, Bytes(c.begin() + 10, c.begin() + 110)},
+    };
+    for (const auto& r : cases) {
+        SCOPED_TRACE(r.position);
+        Bytes out(3 * 2048, 0xCC);
+        uint32_t got = 0;
+        EXPECT_EQ(readFileRange(disc.volume.get(), n, r.position, out.data(), r.length, &got, 0),
+                  !r.want.empty());
+        ASSERT_EQ(got, r.want.size());
+        EXPECT_EQ(Bytes(out.begin(), out.begin() + got), r.want);
+    }
+    for (const ReadCommand& read : disc.device->reads) {
+        EXPECT_NE(read.sector, 0u);
+        EXPECT_NE(read.sector, kUnmappedSector);
+    }
+    uint32_t size = 0;
+    EXPECT_EQ(readWholeFile(disc.volume.get(), n, &size), nullptr);
 }
 
 TEST(FileEntries, ContinuationAreaExtentsComeInPlaceOfTheirDescriptor) {
@@ -308,7 +353,7 @@ TEST(DirectoryEntries, DirectoryExtentsKeepAllBitsButTypedOnesAreNotRead) {
     uint32_t root = b.directory(
         {b.child("typed", typed, true), b.child("huge", huge, true), b.child("empty", empty, true)});
     bool mounted = false;
-    MemoryDevice* device = nullptr;
+    FakeDevice* device = nullptr;
     auto volume = mountBytes(b.finish(root), &mounted, &device);
     ASSERT_TRUE(mounted);
     DirectoryNode* t = findNode(volume.get(), nullptr, "typed");

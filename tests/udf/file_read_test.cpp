@@ -16,7 +16,7 @@ struct ReadDisc {
     Bytes a = pattern(3 * 2048, 21), b = pattern(2500, 31);  // two extents apart
     Bytes embedded = pattern(300, 41);
     std::unique_ptr<UdfVolume> volume;
-    MemoryDevice* device = nullptr;
+    FakeDevice* device = nullptr;
 
     ReadDisc() {
         DiscBuilder d(Layout::Physical);
@@ -162,7 +162,7 @@ TEST(FileRead, FailingSectorsGiveShortReadsInFileOrder) {
     EXPECT_FALSE(readFileRange(disc.volume.get(), big, 0, out.data(), kUnit, &got, 0));
     EXPECT_EQ(got, 0u);
     // Extents that end before the size: a short read.
-    disc.device->fault = MemoryDevice::Fault::None;
+    disc.device->fault = FakeDevice::Fault::None;
     ASSERT_TRUE(readFileRange(disc.volume.get(), disc.node("truncated"), 0, out.data(), 4 * 2048, &got, 0));
     EXPECT_EQ(got, 2048u);
 }

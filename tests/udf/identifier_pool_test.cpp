@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "identifier_pool_storage.h"
+
 namespace generated {
 struct PoolCall {
     uint32_t first;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "io/heap.h"
-#include "memory_device.h"
+#include "tests/support/fake_device.h"
 #include "udf/arena.h"
 #include "udf/directory_tree.h"
 #include "udf/udf_volume.h"
@@ -378,17 +378,17 @@ class DiscBuilder {
 };
 
 // A volume over the bytes with its arena made but nothing mounted, for tests of single layers.
-inline MemoryDevice* attach(UdfVolume& volume, const Bytes& bytes) {
-    MemoryDevice* device = new MemoryDevice(bytes);
+inline FakeDevice* attach(UdfVolume& volume, const Bytes& bytes) {
+    FakeDevice* device = new FakeDevice(bytes);
     volume.image = device;
     volume.arena->arena = createArena(0x100000);
     return device;
 }
 
 inline std::unique_ptr<UdfVolume> mountBytes(const Bytes& bytes, bool* mounted,
-                                             MemoryDevice** device = nullptr) {
+                                             FakeDevice** device = nullptr) {
     std::unique_ptr<UdfVolume> volume(new UdfVolume());
-    MemoryDevice* memory = new MemoryDevice(bytes);
+    FakeDevice* memory = new FakeDevice(bytes);
     if (device != nullptr) {
         *device = memory;
     }

@@ -75,7 +75,7 @@ TEST(PartitionKinds, VatGivenByAShortDescriptorIsReadFromThePhysicalPartition) {
     // Such a volume's default partition is the virtual one; the VAT must not be looked up through it.
     SmallDisc disc(Layout::Virtual);
     bool mounted = false;
-    MemoryDevice* device = nullptr;
+    FakeDevice* device = nullptr;
     auto volume = mountBytes(disc.bytes, &mounted, &device);
     ASSERT_TRUE(mounted);
     EXPECT_EQ(volume->defaultPartition, 1);
@@ -197,7 +197,7 @@ TEST(DescriptorSequence, TwentySectorSequenceIsReadSixteenAtATime) {
     std::memcpy(image.at(57), &disc.bytes[33 * 2048], 2048);
     writeAnchor(image, 40, 20);
     bool mounted = false;
-    MemoryDevice* device = nullptr;
+    FakeDevice* device = nullptr;
     auto volume = mountBytes(image.bytes, &mounted, &device);
     EXPECT_TRUE(mounted);
     std::vector<std::pair<uint32_t, uint32_t>> sequenceReads;
@@ -211,10 +211,10 @@ TEST(DescriptorSequence, TwentySectorSequenceIsReadSixteenAtATime) {
 
 TEST(DescriptorSequence, PartlyReadSequenceIsWalkedOnlyOverWhatArrived) {
     // Sector 34 does not arrive: the 16-sector read gives two, the walk stops there and the mount goes on.
-    for (auto fault : {MemoryDevice::Fault::Fail, MemoryDevice::Fault::Short}) {
+    for (auto fault : {FakeDevice::Fault::Fail, FakeDevice::Fault::Short}) {
         SmallDisc disc(Layout::Physical);
         std::memset(&disc.bytes[34 * 2048], 0xFF, 2048);  // no terminator: only the fault ends the walk
-        MemoryDevice* device = new MemoryDevice(disc.bytes);
+        FakeDevice* device = new FakeDevice(disc.bytes);
         device->failFrom(34, fault, 35);
         UdfVolume volume;
         ASSERT_TRUE(volume.openDevice(device));
@@ -225,8 +225,8 @@ TEST(DescriptorSequence, PartlyReadSequenceIsWalkedOnlyOverWhatArrived) {
     SmallDisc disc(Layout::Physical);
     std::memcpy(&disc.bytes[16 * 2048 + 1], "NSR02", 5);
     std::memcpy(&disc.bytes[17 * 2048], &disc.bytes[33 * 2048], 2048);
-    MemoryDevice* device = new MemoryDevice(disc.bytes);
-    device->failFrom(33, MemoryDevice::Fault::Short, 34);
+    FakeDevice* device = new FakeDevice(disc.bytes);
+    device->failFrom(33, FakeDevice::Fault::Short, 34);
     UdfVolume volume;
     EXPECT_FALSE(volume.openDevice(device));
 }
@@ -334,9 +334,9 @@ TEST(Mount, AllocationFailureOfTheDeviceOrArenaFailsCleanly) {
     EXPECT_FALSE(volume.openDevice(nullptr));
     UdfVolume twice;
     SmallDisc disc(Layout::Physical);
-    ASSERT_TRUE(twice.openDevice(new MemoryDevice(disc.bytes)));
+    ASSERT_TRUE(twice.openDevice(new FakeDevice(disc.bytes)));
     // A second device is refused and released (the sanitizer build would report it leaked).
-    EXPECT_FALSE(twice.openDevice(new MemoryDevice(disc.bytes)));
+    EXPECT_FALSE(twice.openDevice(new FakeDevice(disc.bytes)));
 }
 
 }  // namespace

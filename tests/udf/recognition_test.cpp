@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "image_builder.h"
-#include "udf/udf_volume.h"
+#include "udf/mount.h"
 
 namespace {
 

@@ -19,7 +19,7 @@ Bytes numberedSectors(uint32_t count) {
 
 TEST(SectorReads, SeventySectorsGoAsThirtyTwoThirtyTwoSix) {
     UdfVolume volume;
-    MemoryDevice* device = attach(volume, numberedSectors(200));
+    FakeDevice* device = attach(volume, numberedSectors(200));
     std::vector<uint8_t> buffer(70 * 2048);
     ASSERT_EQ(readSectors(&volume, 10, 70, buffer.data()), 70u);
     ASSERT_EQ(device->reads.size(), 3u);
@@ -38,19 +38,19 @@ TEST(SectorReads, SeventySectorsGoAsThirtyTwoThirtyTwoSix) {
 
 TEST(SectorReads, FailedOrShortCommandEndsTheReadAtTheLastWholeCommand) {
     const struct {
-        MemoryDevice::Fault fault;
+        FakeDevice::Fault fault;
         uint32_t faultSector;
         uint32_t expected;
     } cases[] = {
-        {MemoryDevice::Fault::Fail, 50, 32},   // inside the second command
-        {MemoryDevice::Fault::Short, 50, 32},  // answers true but delivers less
-        {MemoryDevice::Fault::Fail, 42, 32},   // at the very start of the second
-        {MemoryDevice::Fault::Short, 79, 64},  // the last sector of the third
-        {MemoryDevice::Fault::Fail, 10, 0},
+        {FakeDevice::Fault::Fail, 50, 32},   // inside the second command
+        {FakeDevice::Fault::Short, 50, 32},  // answers true but delivers less
+        {FakeDevice::Fault::Fail, 42, 32},   // at the very start of the second
+        {FakeDevice::Fault::Short, 79, 64},  // the last sector of the third
+        {FakeDevice::Fault::Fail, 10, 0},
     };
     for (const auto& c : cases) {
         UdfVolume volume;
-        MemoryDevice* device = attach(volume, numberedSectors(200));
+        FakeDevice* device = attach(volume, numberedSectors(200));
         device->failFrom(c.faultSector, c.fault);
         std::vector<uint8_t> buffer(70 * 2048);
         EXPECT_EQ(readSectors(&volume, 10, 70, buffer.data()), c.expected) << "fault at " << c.faultSector;
@@ -61,7 +61,7 @@ TEST(SectorReads, FailedOrShortCommandEndsTheReadAtTheLastWholeCommand) {
 
 TEST(SectorReads, NothingToReadIssuesNoCommand) {
     UdfVolume volume;
-    MemoryDevice* device = attach(volume, numberedSectors(10));
+    FakeDevice* device = attach(volume, numberedSectors(10));
     uint8_t buffer[2048];
     EXPECT_EQ(readSectors(&volume, 0, 0, buffer), 0u);
     EXPECT_EQ(readSectors(&volume, 0, 1, nullptr), 0u);
@@ -73,37 +73,27 @@ TEST(SectorReads, NothingToReadIssuesNoCommand) {
 }
 
 TEST(SectorReads, CommandsCarryTheFieldsOfReadTen) {
-    struct Recorder : MemoryDevice {
-        using MemoryDevice::MemoryDevice;
-        bool Execute(DeviceCommand* command, CommandStatus* status) override {
-            seen.push_back(*command);
-            sawStatus = sawStatus || status != nullptr;
-            return MemoryDevice::Execute(command, status);
-        }
-        std::vector<DeviceCommand> seen;
-        bool sawStatus = false;
-    };
     UdfVolume volume;
     volume.arena->arena = createArena(0);
-    Recorder* device = new Recorder(numberedSectors(0x130));
+    FakeDevice* device = new FakeDevice(numberedSectors(0x130));
     volume.image = device;
     std::vector<uint8_t> buffer(3 * 2048);
     ASSERT_EQ(readSectors(&volume, 0x12C, 3, buffer.data()), 3u);
     uint32_t last = 0;
     ASSERT_TRUE(readLastSector(volume.image, &last));
     EXPECT_EQ(last, 0x12Fu);
-    ASSERT_EQ(device->seen.size(), 2u);
-    const DeviceCommand& read = device->seen[0];
+    ASSERT_EQ(device->commands.size(), 2u);
+    const DeviceCommand& read = device->commands[0];
     const uint8_t cdb[16] = {0x28, 0, 0, 0, 0x01, 0x2C, 0, 0, 3};
     EXPECT_EQ(std::memcmp(read.cdb, cdb, 16), 0);
     EXPECT_EQ(read.transferLength, 3u * 2048);
     EXPECT_EQ(read.extraWord, 260u);
     EXPECT_EQ(read.extraByte, 1);
     EXPECT_EQ(read.cdbLength, 10);
-    const DeviceCommand& capacity = device->seen[1];
+    const DeviceCommand& capacity = device->commands[1];
     EXPECT_EQ(capacity.cdb[0], 0x25);
     EXPECT_EQ(capacity.transferLength, 8u);
-    EXPECT_FALSE(device->sawStatus);
+    EXPECT_FALSE(device->statusPassed);
 }
 
 }  // namespace

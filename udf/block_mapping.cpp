@@ -1,0 +1,85 @@
+// The mapping functions of the partition kinds and the mapping of extents through them.
+#include "udf/block_mapping.h"
+
+namespace {
+
+constexpr BlockPlace kUnmapped = {kUnmappedSector, 0};
+
+// A type 1 partition lies whole from its start; its last block has no block after it, so it counts as
+// unmapped rather than as a place from which nothing can be read.
+BlockPlace mapPhysical(const PartitionMap& map, uint32_t block) {
+    if (block == UINT32_MAX) {
+        return kUnmapped;
+    }
+    return {map.descriptor->start + block, UINT32_MAX - block};
+}
+
+// The runs lie end to end over the map's blocks: the metadata file's extents in order.
+BlockPlace mapThroughRuns(const PartitionMap& map, uint32_t block) {
+    uint64_t before = 0;
+    for (uint32_t i = 0; i < map.runCount; ++i) {
+        const PartitionRun& run = map.runs[i];
+        if (block >= before && block - before < run.blockCount) {
+            uint32_t into = uint32_t(block - before);
+            return {map.descriptor->start + run.start + into, run.blockCount - into};
+        }
+        before += run.blockCount;
+    }
+    return kUnmapped;
+}
+
+// Virtual runs are one block each, one per VAT entry, so the block is the run's index; this keeps mapping
+// constant-time on a VAT of many thousand entries.
+BlockPlace mapThroughVat(const PartitionMap& map, uint32_t block) {
+    if (block >= map.runCount) {
+        return kUnmapped;
+    }
+    return {map.descriptor->start + map.runs[block].start, 1};
+}
+
+// Sparable maps (their sparing tables are not read), unrecognised ones and unknown map types.
+BlockPlace mapNothing(const PartitionMap&, uint32_t) {
+    return kUnmapped;
+}
+
+}  // namespace
+
+const PartitionMap* partitionMapAt(const UdfVolume* volume, uint16_t partition) {
+    if (volume == nullptr || volume->maps == nullptr || partition >= volume->mapCount) {
+        return nullptr;
+    }
+    return &volume->maps[partition];
+}
+
+void choosePartitionMapping(PartitionMap* map) {
+    map->mapper = mapNothing;
+    if (map->mapType == 1) {
+        map->mapper = mapPhysical;
+    } else if (map->mapType == 2 && map->kind == PartitionKind::Metadata) {
+        map->mapper = mapThroughRuns;
+    } else if (map->mapType == 2 && map->kind == PartitionKind::Virtual) {
+        map->mapper = mapThroughVat;
+    }
+}
+
+BlockPlace mapPartitionBlock(const PartitionMap* map, uint32_t block) {
+    if (map == nullptr || map->descriptor == nullptr || map->mapper == nullptr) {
+        return kUnmapped;
+    }
+    BlockPlace place = map->mapper(*map, block);
+    // A sum that lands on the marker itself cannot be told from it, so it is not a place either.
+    return place.sector == kUnmappedSector ? kUnmapped : place;
+}
+
+uint32_t mapBlock(const UdfVolume* volume, const ExtentRef* extent) {
+    if (extent == nullptr) {
+        return kUnmappedSector;
+    }
+    if (extent->kind == kExtentEmbedded) {
+        return extent->block;
+    }
+    if (extent->kind != kExtentLong) {
+        return kUnmappedSector;
+    }
+    return mapPartitionBlock(partitionMapAt(volume, extent->partition), extent->block).sector;
+}
