@@ -83,6 +83,7 @@ stage() {
 }
 
 stage "native build and tests" run_build "$here/build-ci" -DCMAKE_BUILD_TYPE=Release
+stage "no circle between the product's object files" "$here/scripts/check_layers.sh" "$here/build-ci"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     stage "address and undefined-behaviour sanitizers" \
     run_build "$here/build-ci-asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAMSEL_SANITIZE=ON
