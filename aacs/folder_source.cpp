@@ -87,25 +87,18 @@ private:
 }  // namespace
 
 bool HostClipSource::open() {
-    stream = std::fopen(filePath.c_str(), "rb");
-    if (!stream) return false;
-    // Unbuffered, so each unit is one read straight into the caller's buffer.
-    std::setvbuf(stream, nullptr, _IONBF, 0);
     nextUnit = 0;
-    return true;
+    return file.Open(filePath.c_str());
 }
 
 uint32_t HostClipSource::readUnits(uint64_t first, uint32_t count, uint8_t* units) {
-    if (!stream || first != nextUnit) return 0;
-    const uint32_t whole = static_cast<uint32_t>(std::fread(units, 1, size_t(count) * kHashUnitSize, stream) /
-                                                 kHashUnitSize);
+    if (first != nextUnit) {
+        if (file.Seek(static_cast<int64_t>(first * kHashUnitSize), kSeekBegin) != first * kHashUnitSize) return 0;
+        nextUnit = first;
+    }
+    const uint32_t whole = file.Read(units, count * kHashUnitSize) / kHashUnitSize;
     nextUnit += whole;
     return whole;
-}
-
-void HostClipSource::close() {
-    if (stream) std::fclose(stream);
-    stream = nullptr;
 }
 
 int runFolder(const char* root, const RunSettings& settings, RunReporter* reporter) {

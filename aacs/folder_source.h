@@ -1,23 +1,23 @@
 // The reader of a clip file of a disc folder.
 #pragma once
 
-#include <cstdio>
 #include <string>
 
 #include "aacs/clip_verify.h"
+#include "io/host_file.h"
 
-// Read front to back through one unbuffered C stream: a unit other than the next one is not read.
+// Read front to back in requests of many units, with the host's sequential-read hint; a request for a unit
+// other than the next one seeks to it first.
 class HostClipSource : public ClipSource {
 public:
     explicit HostClipSource(std::string path) : filePath(std::move(path)) {}
-    ~HostClipSource() override { close(); }
     bool open() override;
     uint32_t readUnits(uint64_t first, uint32_t count, uint8_t* units) override;
-    void close() override;
+    void close() override { file.Close(); }
     const char* path() const override { return filePath.c_str(); }
 
 private:
     std::string filePath;
-    std::FILE* stream = nullptr;
+    HostFile file;
     uint64_t nextUnit = 0;
 };
