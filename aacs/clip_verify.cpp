@@ -51,7 +51,7 @@ bool isSkipped(const ClipFile& clip, uint32_t listedUnits) {
 
 ClipPlan planClip(const ContentIndex& index, const ClipFile& clip) {
     const ListedClip* listed = index.find(clip.number);
-    if (isSkipped(clip, listed ? listed->listedUnits : 0)) return {false, 0};
+    if (isSkipped(clip, listed ? listed->listedUnits : 0) || clip.sharesData) return {false, 0};
     if (!listed) return {true, 0};
     const uint64_t whole = clip.size / kHashUnitSize;
     UnitWalk walk(index, *listed);
@@ -71,6 +71,11 @@ ClipResult verifyClip(const ContentIndex& index, UnitFeed* feed, const ClipFile&
     if (isSkipped(clip, result.listedUnits)) {
         reporter->clipSkipped(clip);
         result.skipped = true;
+        return result;
+    }
+    if (clip.sharesData) {
+        reporter->clipSharesData(clip, clip.sharedSector);
+        result.shortfall = Shortfall::SharedData;
         return result;
     }
     if (!feed->open()) {

@@ -69,6 +69,7 @@ enum class Shortfall : uint8_t {
     ValuesRanOut,  // it holds more whole units than its runs give values for
     Unreadable,    // it could not be read to the end its size promises
     Shorter,       // it holds fewer whole units than the table lists
+    SharedData,    // its data is another clip's, or repeats itself
 };
 
 enum class ClipVerdict : uint8_t { Matched, Mismatched, Unverified, Skipped };

@@ -73,6 +73,11 @@ void ConsoleReporter::clipNotOpened(const ClipFile&, const char* path) {
     printColored(kColorRed, "cannot open file %s\n", printableName(path).c_str());
 }
 
+void ConsoleReporter::clipSharesData(const ClipFile& clip, uint32_t sector) {
+    printColored(kColorRed, "%s shares its data at sector %u with an earlier clip or repeats it\n",
+                 printableName(clip.name.c_str()).c_str(), sector);
+}
+
 void ConsoleReporter::noHashUnit(const ClipFile& clip, uint32_t unitIndex) {
     printColored(kColorRed, "No hash unit %d/%05d/%u\n", 0, static_cast<int>(clip.number), unitIndex);
 }

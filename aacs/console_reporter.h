@@ -21,6 +21,7 @@ public:
     void clipStarted(const ClipFile&) override {}
     void clipSkipped(const ClipFile& clip) override;
     void clipNotOpened(const ClipFile& clip, const char* path) override;
+    void clipSharesData(const ClipFile& clip, uint32_t sector) override;
     void noHashUnit(const ClipFile& clip, uint32_t unitIndex) override;
     void unitMatched(const ClipFile& clip, uint64_t offset) override;
     void unitMismatched(const ClipFile& clip, uint64_t offset, const uint8_t expected[8],

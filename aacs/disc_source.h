@@ -14,6 +14,10 @@ struct ClipFile {
     uint64_t size = 0;
     uint32_t number = 0;  // the leading digits of the name
     bool kept = false;    // passes the run's name test; other entries are neither verified nor counted
+    // Its data lies where an earlier clip's, or an earlier part of its own, lies (an image only): it is not
+    // hashed again, so a forged image cannot make a run read far more than the image holds.
+    bool sharesData = false;
+    uint32_t sharedSector = 0;  // the first such sector
 };
 
 // One content certificate and its content hash table, each whole on the process heap (heapFree), or null

@@ -1,10 +1,12 @@
 // The disc image: the UDF volume mounted, content files and clips looked up and read inside it.
 #include <algorithm>
 #include <cstring>
+#include <map>
 
 #include "aacs/disc_run.h"
 #include "console/console.h"
 #include "udf/directory_tree.h"
+#include "udf/block_mapping.h"
 #include "udf/file_read.h"
 #include "udf/udf_volume.h"
 
@@ -28,6 +30,44 @@ private:
     UdfVolume* volume;
     const DirectoryNode* node;
 };
+
+// Marks the kept clips whose data lies where an earlier clip's data, or an earlier part of their own, lies. Sectors
+// are claimed in run order, so the first clip to hold data is verified and every later holder is reported.
+void markSharedData(std::vector<ClipFile>* clips, const std::vector<const DirectoryNode*>& nodes) {
+    std::map<uint64_t, uint64_t> claimed;  // first sector -> end, disjoint
+    for (size_t i = 0; i < clips->size(); ++i) {
+        ClipFile& clip = (*clips)[i];
+        const DirectoryNode* node = nodes[i];
+        if (!clip.kept || node->hasEmbeddedData || !node->fileExtents) continue;
+        // Only the sectors the file's size reaches are ever read.
+        uint64_t sectorsLeft = (clip.size + 2047) / 2048;
+        for (uint32_t e = 0; e < node->extentCount && sectorsLeft > 0; ++e) {
+            const FileExtent& extent = node->fileExtents[e];
+            const uint64_t length = std::min<uint64_t>((uint64_t(extent.length) + 2047) / 2048, sectorsLeft);
+            sectorsLeft -= length;
+            if (extent.sector == kUnmappedSector || length == 0) continue;
+            const uint64_t first = extent.sector;
+            const uint64_t end = first + length;
+            auto next = claimed.lower_bound(first);
+            if (next != claimed.begin() && std::prev(next)->second > first) {
+                next = std::prev(next);
+            }
+            if (!clip.sharesData && next != claimed.end() && next->first < end) {
+                clip.sharesData = true;
+                clip.sharedSector = static_cast<uint32_t>(std::max(first, next->first));
+            }
+            // Merge with every claimed interval it touches.
+            uint64_t mergedFirst = first;
+            uint64_t mergedEnd = end;
+            while (next != claimed.end() && next->first <= mergedEnd) {
+                mergedFirst = std::min(mergedFirst, next->first);
+                mergedEnd = std::max(mergedEnd, next->second);
+                next = claimed.erase(next);
+            }
+            claimed[mergedFirst] = mergedEnd;
+        }
+    }
+}
 
 // Only exact clip names count inside an image: ten bytes ending in ".m2ts" or ".fmts", case included.
 bool isClipName(const DirectoryNode* node) {
@@ -76,6 +116,7 @@ public:
             clips->push_back(clip);
             nodes.push_back(child);
         }
+        markSharedData(clips, nodes);
     }
 
     std::unique_ptr<ClipSource> openClip(size_t index) override {

@@ -71,6 +71,8 @@ const char* shortfallName(Shortfall shortfall) {
             return "unreadable";
         case Shortfall::Shorter:
             return "shorter";
+        case Shortfall::SharedData:
+            return "shared-data";
     }
     return "";
 }
@@ -162,6 +164,11 @@ void JsonReporter::unitMismatched(const ClipFile&, uint64_t offset, const uint8_
     appendHex(&mismatches, "actual", actual);
     mismatches += '}';
     ++listedMismatches;
+}
+
+void JsonReporter::clipSharesData(const ClipFile&, uint32_t sector) {
+    where.clear();
+    appendNumber(&where, "sharedSector", sector);
 }
 
 void JsonReporter::clipUnreadable(const ClipFile&, uint64_t offset) {

@@ -19,6 +19,7 @@ public:
     void clipStarted(const ClipFile& clip) override;
     void clipSkipped(const ClipFile&) override {}
     void clipNotOpened(const ClipFile&, const char*) override {}
+    void clipSharesData(const ClipFile& clip, uint32_t sector) override;
     void noHashUnit(const ClipFile& clip, uint32_t unitIndex) override;
     void unitMatched(const ClipFile&, uint64_t) override {}
     void unitMismatched(const ClipFile& clip, uint64_t offset, const uint8_t expected[8],

@@ -50,6 +50,8 @@ public:
     // A clip below the smallest hashed size.
     virtual void clipSkipped(const ClipFile& clip) = 0;
     virtual void clipNotOpened(const ClipFile& clip, const char* path) = 0;
+    // Its data at `sector` is an earlier clip's, or an earlier part of its own: it is not hashed again.
+    virtual void clipSharesData(const ClipFile& clip, uint32_t sector) = 0;
     // No value for the clip: unitIndex is 0 when it has no entry, else where its values ran out.
     virtual void noHashUnit(const ClipFile& clip, uint32_t unitIndex) = 0;
     virtual void unitMatched(const ClipFile& clip, uint64_t offset) = 0;

@@ -38,6 +38,7 @@ public:
     void clipStarted(const ClipFile& clip) override;
     void clipSkipped(const ClipFile& clip) override { inner->clipSkipped(clip); }
     void clipNotOpened(const ClipFile& clip, const char* path) override { inner->clipNotOpened(clip, path); }
+    void clipSharesData(const ClipFile& clip, uint32_t sector) override { inner->clipSharesData(clip, sector); }
     void noHashUnit(const ClipFile& clip, uint32_t unitIndex) override { inner->noHashUnit(clip, unitIndex); }
     void unitMatched(const ClipFile& clip, uint64_t offset) override;
     void unitMismatched(const ClipFile& clip, uint64_t offset, const uint8_t expected[8],

@@ -75,7 +75,8 @@ struct Table {
 
 // A result in words, so a failing comparison says what the clip came to.
 std::string describe(const ClipResult& r) {
-    static const char* const kShortfalls[] = {"", "not opened", "no entry", "values ran out", "unreadable", "shorter"};
+    static const char* const kShortfalls[] = {"", "not opened", "no entry", "values ran out", "unreadable", "shorter",
+                                              "shared data"};
     switch (verdictOf(r)) {
         case ClipVerdict::Matched:
             return "matched";

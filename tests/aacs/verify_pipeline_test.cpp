@@ -72,6 +72,9 @@ public:
     void clipStarted(const ClipFile& c) override { log += c.name + " started\n"; }
     void clipSkipped(const ClipFile& c) override { log += c.name + " skipped\n"; }
     void clipNotOpened(const ClipFile& c, const char* path) override { log += c.name + " not opened " + path + "\n"; }
+    void clipSharesData(const ClipFile& c, uint32_t sector) override {
+        log += c.name + " shares " + std::to_string(sector) + "\n";
+    }
     void noHashUnit(const ClipFile& c, uint32_t u) override { log += c.name + " no unit " + std::to_string(u) + "\n"; }
     void unitMatched(const ClipFile& c, uint64_t offset) override {
         log += c.name + " match " + std::to_string(offset) + "\n";

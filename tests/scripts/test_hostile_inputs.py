@@ -133,6 +133,7 @@ class HostileInputs(unittest.TestCase):
         cls.images = {}
         for name, layout, options in [("physical", "physical102", None),
                                       ("spill", "physical102", "continuation,extent=65536"),
+                                      ("split", "physical102", "extent=65536"),
                                       ("metadata2", "metadata250", "metadata2"),
                                       ("virtual", "virtual201", None)]:
             path = os.path.join(cls.work, name + ".img")
@@ -406,6 +407,39 @@ class HostileInputs(unittest.TestCase):
                     self.assertEqual(got, status, out)
                 if matched is not None:
                     self.expect_clip_lines(out, matched)
+
+    def test_data_shared_between_clips(self):
+        """Data that two clips, or two extents of one clip, point at is hashed once: the later holder is reported
+        and not verified, so an image cannot make a run read far more than it holds."""
+
+        def second_name_for_the_first_clip(image):
+            stream = image.entry_of("BDMV/STREAM")
+            at, _ = image.child(stream, "00002.m2ts")
+            first_block = image.entry_of("BDMV/STREAM/00001.m2ts") - image.partition_start
+            image.put32(at + 24, first_block)
+            return image.entry_ads(image.entry_of("BDMV/STREAM/00001.m2ts"))[0][2]
+
+        def repeated_extent(image):
+            ads = image.entry_ads(image.entry_of("BDMV/STREAM/00001.m2ts"))
+            self.assertEqual(ads[1][1] >> 30, 0)
+            image.put32(ads[1][0] + 4, ads[0][2])
+            return ads[0][2]
+
+        cases = {
+            "second name for the first clip": ("physical", second_name_for_the_first_clip, "00002.m2ts"),
+            "repeated extent": ("split", repeated_extent, "00001.m2ts"),
+        }
+        for name, (base, patch, sharer) in cases.items():
+            with self.subTest(name):
+                image = Image(self.images[base])
+                block = patch(image)
+                path = os.path.join(self.work, name.replace(" ", "_"))
+                image.save(path)
+                got, out = self.tamsel(path)
+                self.assertEqual(got, 1, out)
+                self.assertIn("%s shares its data at sector %d with an earlier clip or repeats it\n" %
+                              (sharer, image.sector_of(block)), out)
+                self.assertNotIn(sharer + " content hash", out)
 
     def test_virtual_partition_without_its_table(self):
         data = bytearray(read_bytes(self.images["virtual"]))
