@@ -7,6 +7,8 @@
 #include "aacs/disc_source.h"
 #include "aacs/run_reporter.h"
 
+class BlockDevice;
+
 struct RunSettings {
     bool abortOnMismatch;
     unsigned hashThreads;  // hash workers; 0 for one per logical processor
@@ -24,6 +26,8 @@ int runDisc(DiscSource* source, const RunSettings& settings, RunReporter* report
 int runFolder(const char* root, const RunSettings& settings, RunReporter* reporter);
 // A disc image file holding a UDF file system.
 int runImage(const char* path, const RunSettings& settings, RunReporter* reporter);
+// The same over a device already open, which the run owns from here on; `label` names it in messages.
+int runImageDevice(BlockDevice* device, const char* label, const RunSettings& settings, RunReporter* reporter);
 
 // Merges one loaded pair into the table and reports it; pairNumber is 1-based.
 void mergeContentPair(ContentHashTable* table, const ContentPairFiles& files, uint32_t pairNumber,

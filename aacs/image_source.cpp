@@ -4,6 +4,7 @@
 #include <map>
 
 #include "aacs/disc_run.h"
+#include "io/block_device.h"
 #include "console/console.h"
 #include "udf/directory_tree.h"
 #include "udf/block_mapping.h"
@@ -79,10 +80,16 @@ bool isClipName(const DirectoryNode* node) {
 
 class ImageSource : public DiscSource {
 public:
-    explicit ImageSource(const char* imagePath) : imagePath(imagePath) {}
+    ImageSource(const char* imagePath, BlockDevice* device) : imagePath(imagePath), device(device) {}
 
     const char* path() const override { return imagePath; }
-    bool mount() override { return volume.open(imagePath); }
+    bool mount() override {
+        if (!device) return volume.open(imagePath);
+        BlockDevice* given = device;
+        device = nullptr;
+        return volume.openDevice(given);
+    }
+    ~ImageSource() override { delete device; }
     bool hasContentFolder() override {
         DirectoryNode* aacs = findNode(&volume, nullptr, "AACS/");
         if (!aacs) return false;
@@ -139,6 +146,7 @@ private:
     }
 
     const char* imagePath;
+    BlockDevice* device;  // until the volume takes it
     UdfVolume volume;
     std::vector<const DirectoryNode*> contents;  // the AACS folder's entries, by name
     std::vector<const DirectoryNode*> nodes;
@@ -147,6 +155,11 @@ private:
 }  // namespace
 
 int runImage(const char* path, const RunSettings& settings, RunReporter* reporter) {
-    ImageSource source(path);
+    ImageSource source(path, nullptr);
+    return runDisc(&source, settings, reporter);
+}
+
+int runImageDevice(BlockDevice* device, const char* label, const RunSettings& settings, RunReporter* reporter) {
+    ImageSource source(label, device);
     return runDisc(&source, settings, reporter);
 }

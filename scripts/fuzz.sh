@@ -20,13 +20,16 @@ rm -rf "$build/seeds"
 mkdir -p "$build/artifacts"
 
 failed=0
-for target in fuzz_udf_mount fuzz_content_pair fuzz_find_node; do
+for target in fuzz_udf_mount fuzz_content_pair fuzz_find_node fuzz_disc_run; do
     corpus=$build/corpus/$target
+    # The whole run reads the same inputs as the mount.
+    seeds=$build/seeds/$target
+    [ "$target" = fuzz_disc_run ] && seeds=$build/seeds/fuzz_udf_mount
     mkdir -p "$corpus"
     log=$build/$target.log
     echo "== $target for ${seconds}s"
     # -close_fd_mask=1 drops the verbose dumps and match lines the content-pair target prints.
-    if "$build/$target" "$corpus" "$build/seeds/$target" -max_total_time="$seconds" -timeout=10 \
+    if "$build/$target" "$corpus" "$seeds" -max_total_time="$seconds" -timeout=10 \
         -rss_limit_mb=2048 -close_fd_mask=1 -print_final_stats=1 \
         -artifact_prefix="$build/artifacts/$target-" "$@" >"$log" 2>&1; then
         grep -E '^(#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units)' "$log" || true
