@@ -36,7 +36,9 @@ int main(int argc, char** argv) {
     JsonReporter json;
     RunReporter* reporter = options.json ? static_cast<RunReporter*>(&json) : &text;
     StatusLineReporter status(reporter);
-    if (statusLineAvailable() && !options.quiet) reporter = &status;
+    // Progress lines redraw the terminal's last line themselves; the status line then stays off that terminal.
+    const bool progressOnTerminal = options.progress && !options.json && statusLineSharesOutput();
+    if (statusLineAvailable() && !options.quiet && !progressOnTerminal) reporter = &status;
     const RunSettings settings{options.abortOnMismatch, options.hashThreads};
     return hostExitStatus(IsDirectory(path) ? runFolder(path, settings, reporter) : runImage(path, settings, reporter));
 }

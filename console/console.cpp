@@ -161,6 +161,8 @@ char* hexString(const uint8_t* bytes, int count, char* out) {
 
 bool statusLineAvailable() { return gErrorIsTerminal; }
 
+bool statusLineSharesOutput() { return sameTerminal(); }
+
 void showStatusLine(const char* text) {
     std::lock_guard<std::mutex> hold(gLock);
     gStatusText = text;

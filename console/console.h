@@ -28,6 +28,8 @@ char* hexString(const uint8_t* bytes, int count, char* out);
 // The status line: one line on standard error, drawn only when standard error is a terminal. When standard
 // output shares that terminal, each message erases it first and it comes back once the message's line is complete.
 bool statusLineAvailable();
+// Whether it would share its terminal with standard output.
+bool statusLineSharesOutput();
 // Replaces its text and draws it.
 void showStatusLine(const char* text);
 // Erases it; nothing more is drawn until the next show.

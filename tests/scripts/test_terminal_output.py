@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """What a person at a terminal, and a pipe or a log behind the tool, see while a run goes on.
 
-The runs are held at a gate: the last clip of a disc is a FIFO that the table lists, so the tool blocks opening
-it until the test opens the other end. A run therefore lasts exactly as long as a case needs, with no guess at
-how fast this machine hashes, and ends with that clip shorter than its table (0 of 8 units). Terminals are
+The runs are held at a gate: the last clip of a disc is a sparse file far larger than the run could hash while a
+case looks on (hundreds of gigabytes of zeros, every unit listed in the table), and the test closes the gate by
+cutting that file to nothing, so the tool's next read of it fails and the run ends with the clip unreadable. A
+run therefore lasts as long as a case needs, and what it prints does not depend on how fast this machine
+hashes (but for the offset at which the gate clip could not be read). Terminals are
 pseudo-terminals; what they show at the end is worked out by a small terminal model (carriage return, line
 feed, erase to the end of the line; colours dropped)."""
 import argparse
@@ -28,17 +30,21 @@ import unittest
 ARGS = None
 UNIT = 196608
 BIG_UNITS = 1100  # 216 MB of zeros (sparse), so the status line has a disc of some size to show
+GATE_UNITS = 2_000_000  # 393 GB of zeros (sparse): minutes of hashing even for a fast machine
 DEADLINE = 30  # seconds to wait for something that must come; only a broken tool or a stalled machine waits so long
 HOLD = 1.0  # how long a run is held where no status line may appear: four redraws of it
 
 GREEN = b"\x1b[92m"
 RED = b"\x1b[91m"
 TIME_LINE = re.compile(r"Time elapsed      : \d+\.\d s")
+GATE_LINE = re.compile(r"00002\.m2ts cannot be read at offset \d+")
 STATUS = re.compile(rb"\r *(\d+)%  (\d+\.\d) of (\d+\.\d) GB  (?:\d+|--) MB/s  (?:[\d:]+|--:--) left  "
                     rb"clip (\d+) of (\d+)  (\d{5}\.m2ts)")
 
 
 def normalized(text):
+    """The text with what depends on timing made fixed: the elapsed time, and where the gate clip was cut."""
+    text = GATE_LINE.sub("00002.m2ts cannot be read at offset N", text)
     return TIME_LINE.sub("Time elapsed      : T s", text)
 
 
@@ -83,8 +89,8 @@ def screen(data):
 
 
 def write_zero_disc(root, clips):
-    """A disc of all-zero clips, so every unit has the same value. CLIPS: (name, size in bytes or None for a
-    gate, units the table lists). Sizes are made sparse: nothing is written but the content files."""
+    """A disc of all-zero clips, so every unit has the same value. CLIPS: (name, size in bytes, units the table
+    lists). Sizes are made sparse: nothing is written but the content files."""
     stream = os.path.join(root, "BDMV", "STREAM")
     os.makedirs(stream)
     os.makedirs(os.path.join(root, "AACS"))
@@ -94,12 +100,8 @@ def write_zero_disc(root, clips):
     for name, size, listed in clips:
         entries += struct.pack(">III", units, int(name[:5]), 0)
         units += listed
-        path = os.path.join(stream, name)
-        if size is None:
-            os.mkfifo(path)
-        else:
-            with open(path, "wb") as f:
-                f.truncate(size)
+        with open(os.path.join(stream, name), "wb") as f:
+            f.truncate(size)
     certificate = (bytes([0x10, 0]) + struct.pack(">I", units) + bytes([1, 0]) +
                    struct.pack(">IHH", units, len(clips), 1) + bytes(40))
     with open(os.path.join(root, "AACS", "Content000.cer"), "wb") as f:
@@ -109,18 +111,10 @@ def write_zero_disc(root, clips):
 
 
 def open_gate(path, process):
-    """Lets a run that waits at the gate go on: opening the FIFO's other end ends the tool's open, and closing it
-    gives it end-of-file. Waits for the tool to reach the gate when it has not yet."""
-    end = time.monotonic() + DEADLINE
-    while time.monotonic() < end and process.poll() is None:
-        try:
-            os.close(os.open(path, os.O_WRONLY | os.O_NONBLOCK))
-            return
-        except OSError as e:
-            if e.errno != errno.ENXIO:
-                raise
-        time.sleep(0.02)
-    raise AssertionError("the tool never opened the gate clip")
+    """Ends a run that hashes the gate clip: cut to nothing, the clip's next read fails."""
+    if process.poll() is not None:
+        raise AssertionError("the run ended before its gate was opened")
+    os.truncate(path, 0)
 
 
 class Run:
@@ -218,22 +212,26 @@ class GatedDiscs(unittest.TestCase):
     def setUpClass(cls):
         cls.work = tempfile.mkdtemp(prefix="tamsel-terminal-")
         cls.big = os.path.join(cls.work, "big")
-        write_zero_disc(cls.big, [("00001.m2ts", BIG_UNITS * UNIT, BIG_UNITS), ("00002.m2ts", None, 8)])
+        write_zero_disc(cls.big, [("00001.m2ts", BIG_UNITS * UNIT, BIG_UNITS),
+                                  ("00002.m2ts", GATE_UNITS * UNIT, GATE_UNITS)])
         cls.small = os.path.join(cls.work, "small")
-        write_zero_disc(cls.small, [("00001.m2ts", 8 * UNIT, 8), ("00002.m2ts", None, 8)])
+        write_zero_disc(cls.small, [("00001.m2ts", 8 * UNIT, 8), ("00002.m2ts", GATE_UNITS * UNIT, GATE_UNITS)])
 
     @classmethod
     def tearDownClass(cls):
         shutil.rmtree(cls.work, ignore_errors=True)
 
     def gate(self, disc):
-        return os.path.join(disc, "BDMV", "STREAM", "00002.m2ts")
+        """The disc's gate clip, made whole again for a run."""
+        path = os.path.join(disc, "BDMV", "STREAM", "00002.m2ts")
+        os.truncate(path, GATE_UNITS * UNIT)
+        return path
 
     def test_status_line(self):
-        total = "%.1f" % (BIG_UNITS * UNIT / 1e9)
+        total = "%.1f" % ((BIG_UNITS + GATE_UNITS) * UNIT / 1e9)
         lines = ["tamsel 1.2 - M2TS content hash verifier",
                  "00001.m2ts content hash match",
-                 "00002.m2ts is shorter than its content hash table: 0 of 8 hash units",
+                 "00002.m2ts cannot be read at offset N",
                  "--------------------------------",
                  "Content hash      : mismatch",
                  "Total files       : 2",
@@ -244,7 +242,9 @@ class GatedDiscs(unittest.TestCase):
         cases = {
             # name: (switches, standard output, standard error, columns, status line shown)
             "one terminal": ([], "terminal", "terminal", 160, True),
-            "one terminal, progress lines": (["-p"], "terminal", "terminal", 160, True),
+            # Progress lines redraw the last line of the terminal themselves: no status line there.
+            "one terminal, progress lines": (["-p"], "terminal", "terminal", 160, False),
+            "progress lines to a pipe": (["-p"], "pipe", "terminal", 160, True),
             "report to a pipe": (["-j"], "pipe", "terminal", 160, True),
             "narrow terminal": ([], "pipe", "terminal", 40, True),
             "quiet": (["-q"], "terminal", "terminal", 160, False),
@@ -252,16 +252,18 @@ class GatedDiscs(unittest.TestCase):
             "both to pipes": ([], "pipe", "pipe", 160, False),
         }
         for name, (switches, stdout, stderr, columns, shown) in cases.items():
+            gate = self.gate(self.big)
             with self.subTest(name), Run(switches + [self.big], stdout, stderr, columns=columns) as run:
                 if shown:
-                    # The run waits at the gate, so the line must come, and show the clip it waits for.
-                    run.wait_for("stderr", rb"clip 2 of 2" if columns > 60 else rb"100%  ")
+                    # The run hashes the gate clip until it is cut, so the line must come: whole, showing that
+                    # clip, or cut to a narrow terminal's width.
+                    run.wait_for("stderr", rb"clip 2 of 2" if columns > 60 else rb"\d+\.\d of \d+\.\d GB")
                 elif switches == ["-q"]:
                     time.sleep(2 * HOLD)
                 else:
                     run.wait_for("stdout", rb"00001\.m2ts content hash match")
                     time.sleep(HOLD)
-                open_gate(self.gate(self.big), run.process)
+                open_gate(gate, run.process)
                 self.assertEqual(run.finish(), 1)
                 out, err = run.bytes("stdout"), run.bytes("stderr")
                 expected = quiet if "-q" in switches else lines
@@ -293,13 +295,17 @@ class GatedDiscs(unittest.TestCase):
                     tail = out[out.rindex(b"--------------------------------"):]
                     self.assertNotRegex(tail, rb"%  ")
                     self.assertRegex(out, rb"Time elapsed      : \d+\.\d s\r\n$")
-                    if not shown:
+                    if not shown and "-p" not in switches:
                         plain = re.sub(rb"\x1b\[[0-9;]*m", b"", out).replace(b"\r\n", b"\n").decode()
                         self.assertEqual(normalized(plain), "\n".join(expected) + "\n")
                 elif "-j" in switches:
                     objects = [json.loads(line) for line in out.decode().splitlines()]
                     self.assertEqual([o["type"] for o in objects], ["clip", "clip", "summary"])
-                    self.assertEqual([o.get("reason") for o in objects[:2]], [None, "shorter"])
+                    self.assertEqual([o.get("reason") for o in objects[:2]], [None, "unreadable"])
+                elif "-p" in switches:
+                    # Through a pipe the progress lines stay in the bytes; each line ends with what it settled on.
+                    settled = [line.split("\r")[-1].rstrip() for line in out.decode().split("\n")]
+                    self.assertEqual([normalized(line) for line in settled], expected + [""])
                 else:
                     self.assertEqual(normalized(out.decode()), "\n".join(expected) + "\n")
 
@@ -312,6 +318,7 @@ class GatedDiscs(unittest.TestCase):
                                 "wholeUnits": 8, "listedUnits": 8, "result": "matched"}),
         }
         for name, (switches, first) in cases.items():
+            gate = self.gate(self.small)
             with self.subTest(name), Run(switches + [self.small]) as run:
                 line = run.wait_for("stdout", rb"^[^\n]*\n").group(0).decode()
                 # The run cannot end before the gate opens, so the line came while it went on.
@@ -320,12 +327,13 @@ class GatedDiscs(unittest.TestCase):
                     self.assertEqual(json.loads(line), first)
                 else:
                     self.assertEqual(line.split("\r")[-1].rstrip(), first)
-                open_gate(self.gate(self.small), run.process)
+                open_gate(gate, run.process)
                 self.assertEqual(run.finish(), 1)
                 self.assertEqual(run.bytes("stderr"), b"")
 
     def test_an_interrupted_run_keeps_what_it_printed(self):
         log = os.path.join(self.work, "run.log")
+        self.gate(self.small)
         with Run([self.small], stdout="file", log=log) as run:
             end = time.monotonic() + DEADLINE
             while time.monotonic() < end:
