@@ -25,16 +25,20 @@ void heapFree(void* block) { std::free(block); }
 
 const char kPathSeparator = '/';
 
-bool HostFile::Open(const char* name) {
+bool HostFile::Open(const char* name, uint32_t flags) {
     Close();
     int fd;
+    // Without O_NONBLOCK, opening a FIFO waits for a writer for ever; the file's kind is checked first and
+    // blocking reads are restored once it is known to be a file.
     do {
-        fd = ::open(name, O_RDONLY | O_CLOEXEC);
+        fd = ::open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return false;
-    // A directory opens on POSIX but never on the other host; refuse it the same way.
     struct stat st;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    bool admitted = fstat(fd, &st) == 0 &&
+                    (S_ISREG(st.st_mode) || (S_ISBLK(st.st_mode) && (flags & kOpenRegularOnly) == 0));
+    int status = admitted ? fcntl(fd, F_GETFL) : -1;
+    if (status < 0 || fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
         ::close(fd);
         return false;
     }
@@ -45,11 +49,11 @@ bool HostFile::Open(const char* name) {
     return true;
 }
 
-bool HostFile::OpenWide(const char16_t* name) {
+bool HostFile::OpenWide(const char16_t* name, uint32_t flags) {
     // File names are UTF-8 here.
     std::string narrow(wideUtf8Length(name), '\0');
     wideToUtf8(name, reinterpret_cast<uint8_t*>(&narrow[0]));
-    return Open(narrow.c_str());
+    return Open(narrow.c_str(), flags);
 }
 
 uint32_t HostFile::Read(void* buffer, uint32_t count) {
@@ -76,7 +80,14 @@ uint64_t HostFile::Seek(int64_t offset, int moveMethod) {
 uint64_t HostFile::Size() {
     struct stat st;
     if (handle == kInvalidHandle || fstat(static_cast<int>(handle), &st) != 0) return 0;
-    return static_cast<uint64_t>(st.st_size);
+    if (!S_ISBLK(st.st_mode)) return static_cast<uint64_t>(st.st_size);
+    // A block device reports no size in its status; its end, found by a seek, is its size. The position is
+    // put back, since reads go on from it.
+    int fd = static_cast<int>(handle);
+    off_t here = ::lseek(fd, 0, SEEK_CUR);
+    off_t end = ::lseek(fd, 0, SEEK_END);
+    if (here >= 0) ::lseek(fd, here, SEEK_SET);
+    return end < 0 ? 0 : static_cast<uint64_t>(end);
 }
 
 void HostFile::Close() {

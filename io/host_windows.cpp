@@ -41,19 +41,28 @@ constexpr int kWideNameUnits = 260;
 
 }  // namespace
 
-bool HostFile::Open(const char* name) {
+bool HostFile::Open(const char* name, uint32_t flags) {
     Close();
     wchar_t wide[kWideNameUnits];
     // A name that does not fit makes the conversion fail; it is refused rather than cut short.
     if (MultiByteToWideChar(CP_ACP, 0, name, -1, wide, kWideNameUnits) == 0) return false;
-    return OpenWide(reinterpret_cast<const char16_t*>(wide));
+    return OpenWide(reinterpret_cast<const char16_t*>(wide), flags);
 }
 
-bool HostFile::OpenWide(const char16_t* name) {
+bool HostFile::OpenWide(const char16_t* name, uint32_t flags) {
     Close();
-    HANDLE h = CreateFileW(reinterpret_cast<const wchar_t*>(name), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    DWORD share = FILE_SHARE_READ;
+    if ((flags & kOpenShareWriters) != 0) share |= FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE h = CreateFileW(reinterpret_cast<const wchar_t*>(name), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
+    // Pipes and character devices (a console, NUL, a serial port) are no files to verify, and a read from
+    // one may wait for ever. Files and volumes both answer FILE_TYPE_DISK; the folder run composes its paths
+    // inside a folder, so a volume reaches a regular-only open only by a name no run gives.
+    if (GetFileType(h) != FILE_TYPE_DISK) {
+        CloseHandle(h);
+        return false;
+    }
     handle = reinterpret_cast<NativeHandle>(h);
     return true;
 }

@@ -22,8 +22,11 @@ bool ImageFile::Execute(DeviceCommand* command, CommandStatus* status) {
             if (data == nullptr) {
                 return false;
             }
-            // A partial block at the end does not count; an image below one block wraps to 0xFFFFFFFF.
-            uint32_t lastBlock = uint32_t(file.Size() / kBlockSize) - 1;
+            // A partial block at the end does not count; an image below one block wraps to 0xFFFFFFFF. An
+            // image of more blocks than 32 bits can address answers 0xFFFFFFFF too, as a SCSI device does
+            // when only READ CAPACITY (16) could tell its size, instead of wrapping to a small one.
+            uint64_t blocks = file.Size() / kBlockSize;
+            uint32_t lastBlock = blocks > 0x100000000ull ? 0xFFFFFFFFu : uint32_t(blocks - 1);
             writeBe32(data, lastBlock);
             writeBe32(data + 4, kBlockSize);
             return true;

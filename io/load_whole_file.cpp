@@ -2,13 +2,13 @@
 #include "io/heap.h"
 #include "io/host_file.h"
 
-uint8_t* LoadWholeFile(const char* name, uint64_t* size) {
+uint8_t* LoadWholeFile(const char* name, uint64_t* size, uint64_t maxBytes) {
     *size = 0;
     HostFile file;
-    if (!file.Open(name)) return nullptr;
+    if (!file.Open(name, kOpenRegularOnly)) return nullptr;
     uint64_t fullSize = file.Size();
-    // Sizes are counted in 32 bits; a file of 4 GiB or more is refused rather than read in part.
-    if (fullSize == 0 || fullSize > 0xFFFFFFFDu) return nullptr;
+    // A file above the limit is refused rather than read in part.
+    if (fullSize == 0 || fullSize > maxBytes || fullSize > kLoadWholeFileLimit) return nullptr;
     uint32_t length = static_cast<uint32_t>(fullSize);
     auto* buffer = static_cast<uint8_t*>(heapAlloc(static_cast<size_t>(length) + 2));
     if (!buffer) return nullptr;

@@ -28,13 +28,13 @@ BlockPlace mapThroughRuns(const PartitionMap& map, uint32_t block) {
     return kUnmapped;
 }
 
-// Virtual runs are one block each, one per VAT entry, so the block is the run's index; this keeps mapping
-// constant-time on a VAT of many thousand entries.
+// The VAT is indexed by the virtual block itself; this keeps mapping constant-time on a VAT of many thousand
+// entries.
 BlockPlace mapThroughVat(const PartitionMap& map, uint32_t block) {
-    if (block >= map.runCount) {
+    if (map.vat == nullptr || block >= map.runCount) {
         return kUnmapped;
     }
-    return {map.descriptor->start + map.runs[block].start, 1};
+    return {map.descriptor->start + map.vat[block], 1};
 }
 
 // Sparable maps (their sparing tables are not read), unrecognised ones and unknown map types.

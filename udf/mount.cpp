@@ -46,6 +46,11 @@ bool UdfVolume::mount() {
     if (!recognizeVolume(this)) {
         return false;
     }
+    // READ CAPACITY (10) answers 0xFFFFFFFF for an image of 2^32 sectors or more (8 TiB, far beyond any
+    // disc): its size cannot be told, and the anchors and the VAT at its end cannot be found.
+    if (!readLastSector(image, &lastSector) || lastSector == 0xFFFFFFFF) {
+        return false;
+    }
     ExtentRef* rootExtent = static_cast<ExtentRef*>(volumeAlloc(this, sizeof(ExtentRef)));
     if (rootExtent == nullptr) {
         return false;

@@ -54,19 +54,68 @@ bool setupMetadataPartition(UdfVolume* volume, PartitionMap* map, uint8_t* workS
         runs[i].blockCount = uint32_t(sectorsFor(extent.length));
         total += runs[i].blockCount;
     }
-    if (area.count == 1) {
-        return cacheMetadataFile(volume, start + runs[0].start, uint32_t(total));
+    // The copy only saves reads: a metadata file larger than the bound, one reaching past the image, or one
+    // with a sector that does not arrive is read from the image instead, where what cannot be read is named
+    // as damage of the entries and directories it held.
+    if (area.count == 1 && total <= kMaxMetadataCacheSectors) {
+        cacheMetadataFile(volume, start + runs[0].start, uint32_t(total));
     }
     return true;
 }
 
+namespace {
+
+// The file type the ICB tag of a VAT's file entry gives (UDF 2.00 and later).
+constexpr uint8_t kFileTypeVat = 248;
+constexpr uint32_t kIcbFileTypeOffset = 27;
+
+// The VAT's file entry into `workSector`: the last sector, else the newest VAT entry among the sectors just
+// before it. Only a file entry of the VAT's type is taken there, so a file's entry is never mistaken for it.
+bool findVatEntry(UdfVolume* volume, uint32_t lastSector, uint8_t* workSector, uint32_t* entrySector) {
+    DescriptorArea area = {};
+    if (readSectors(volume, lastSector, 1, workSector) == 1 &&
+        locateDescriptors(ByteView(workSector, kSectorSize), &area)) {
+        *entrySector = lastSector;
+        return true;
+    }
+    for (uint32_t back = 1; back <= kVatSearchSectors && back <= lastSector; ++back) {
+        uint32_t sector = lastSector - back;
+        ByteView entry(workSector, kSectorSize);
+        if (readSectors(volume, sector, 1, workSector) == 1 && locateDescriptors(entry, &area) &&
+            entry.u8(kIcbFileTypeOffset) == kFileTypeVat) {
+            *entrySector = sector;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 bool setupVirtualPartition(UdfVolume* volume, PartitionMap* map, uint8_t* workSector) {
+    if (map->descriptor == nullptr) {
+        // No partition to lay the virtual blocks on: the map stays unmapped.
+        return true;
+    }
+    // Every virtual map reads the one VAT of the volume; a second one shares the table of the first.
+    for (uint32_t k = 0; k < volume->mapCount && volume->maps != nullptr; ++k) {
+        const PartitionMap& other = volume->maps[k];
+        if (&other != map && other.kind == PartitionKind::Virtual && other.vat != nullptr) {
+            map->vat = other.vat;
+            map->runCount = other.runCount;
+            return true;
+        }
+    }
     uint32_t lastSector = 0;
     if (!readLastSector(volume->image, &lastSector) || lastSector == 0) {
         return false;
     }
-    if (readSectors(volume, lastSector, 1, workSector) != 1) {
+    uint32_t entrySector = 0;
+    if (!findVatEntry(volume, lastSector, workSector, &entrySector)) {
         return false;
+    }
+    if (entrySector != lastSector) {
+        volume->notes.vatSector = entrySector;
     }
     ByteView entry(workSector, kSectorSize);
     // The undefined forms 4 to 7 refuse the volume; a VAT given by extended descriptors is not read.
@@ -78,6 +127,14 @@ bool setupVirtualPartition(UdfVolume* volume, PartitionMap* map, uint8_t* workSe
         return true;
     }
 
+    // A virtual block lies on a block of the partition, so the VAT maps no more blocks than the partition
+    // has, and none past the image's end; a forged table of a gigabyte yields no more entries than that.
+    const PartitionSlot& partition = *map->descriptor;
+    uint64_t entryLimit = kMaxVatEntries;
+    entryLimit = partition.length < entryLimit ? partition.length : entryLimit;
+    uint64_t inImage = partition.start <= lastSector ? uint64_t(lastSector) - partition.start + 1 : 0;
+    entryLimit = inImage < entryLimit ? inImage : entryLimit;
+
     ByteView descriptors = entry.from(area.offset).first(area.length);
     const uint8_t* table = descriptors.data;
     uint64_t tableBytes = descriptors.size;
@@ -88,11 +145,13 @@ bool setupVirtualPartition(UdfVolume* volume, PartitionMap* map, uint8_t* workSe
         }
         // The default partition of such a volume is this virtual one, still without runs; short descriptors
         // name the type 1 partition beneath it (checked to be type 1 before this call).
-        ExtentRef extent = decodeAllocationDescriptor(entry, area, 0, map->partitionNumber, lastSector);
+        ExtentRef extent = decodeAllocationDescriptor(entry, area, 0, map->partitionNumber, entrySector);
         uint32_t sector = mapBlock(volume, &extent);
-        // The VAT cannot reach past the image; this bound keeps a forged length from a huge allocation. A VAT
-        // that lies nowhere leaves the map without runs.
-        uint64_t sectors = sectorsFor(extent.length & kExtentLengthMask);
+        // Only the bytes that can hold the entries allowed are read: the header (16 bits of length) and the
+        // entries; nor can the VAT reach past the image. A VAT that lies nowhere leaves the map without runs.
+        uint64_t recorded = extent.length & kExtentLengthMask;
+        uint64_t useful = 0xFFFF + entryLimit * 4;
+        uint64_t sectors = sectorsFor(recorded < useful ? recorded : useful);
         uint64_t available =
             sector != kUnmappedSector && sector <= lastSector ? uint64_t(lastSector) - sector + 1 : 0;
         if (sectors > available) {
@@ -107,7 +166,6 @@ bool setupVirtualPartition(UdfVolume* volume, PartitionMap* map, uint8_t* workSe
         uint32_t got = sectors != 0 ? readSectors(volume, sector, uint32_t(sectors), heapTable) : 0;
         table = heapTable;
         tableBytes = uint64_t(got) * kSectorSize;
-        uint64_t recorded = extent.length & kExtentLengthMask;
         if (tableBytes > recorded) {
             tableBytes = recorded;
         }
@@ -119,19 +177,21 @@ bool setupVirtualPartition(UdfVolume* volume, PartitionMap* map, uint8_t* workSe
     uint64_t informationLength = area.informationLength;
     uint64_t entries = informationLength > header ? (informationLength - header) / 4 : 0;
     uint64_t present = tableBytes > header ? (tableBytes - header) / 4 : 0;
-    if (entries > present) {
-        entries = present;
-    }
+    entries = entries < present ? entries : present;
+    entries = entries < entryLimit ? entries : entryLimit;
     bool ok = true;
+    map->vat = nullptr;
+    map->runCount = 0;
     if (entries != 0) {
-        PartitionRun* runs = allocateRuns(volume, map, uint32_t(entries));
-        if (runs == nullptr) {
+        uint32_t* decoded = static_cast<uint32_t*>(volumeAlloc(volume, entries * sizeof(uint32_t)));
+        if (decoded == nullptr) {
             ok = false;
         } else {
-            for (uint32_t i = 0; i < entries; ++i) {
-                runs[i].start = vat.le32(header + uint64_t(i) * 4);
-                runs[i].blockCount = 1;
+            for (uint64_t i = 0; i < entries; ++i) {
+                decoded[i] = vat.le32(header + i * 4);
             }
+            map->vat = decoded;
+            map->runCount = uint32_t(entries);
         }
     }
     heapFree(heapTable);

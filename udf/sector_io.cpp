@@ -40,8 +40,11 @@ uint32_t readSectors(UdfVolume* volume, uint32_t firstSector, uint32_t count, vo
         writeBe32(command.cdb + 2, sector);
         command.cdb[7] = uint8_t(n >> 8);
         command.cdb[8] = uint8_t(n);
-        if (!volume->image->Execute(&command, nullptr) ||
-            volume->image->lastStatus.bytesTransferred / kSectorSize != n) {
+        bool complete = volume->image->Execute(&command, nullptr);
+        uint32_t delivered = volume->image->lastStatus.bytesTransferred / kSectorSize;
+        if (!complete || delivered != n) {
+            // The sectors before the fault are in the buffer and count; nothing after them is asked for.
+            remaining -= delivered < n ? delivered : n;
             break;
         }
         sector += n;

@@ -8,7 +8,8 @@
 // One READ (10) moves at most this many sectors.
 constexpr uint32_t kMaxSectorsPerCommand = 32;
 
-// Sectors of the commands that completed in full, straight from the image.
+// Sectors read straight from the image, in order from the first: a command that comes back short counts the
+// sectors it delivered, and no command follows it.
 uint32_t readSectors(UdfVolume* volume, uint32_t firstSector, uint32_t count, void* buffer);
 bool readLastSector(BlockDevice* image, uint32_t* lastSector);
 // From the metadata cache when the whole range lies in it, else from the image.

@@ -11,9 +11,10 @@ struct DirectoryNode;
 // Continuation areas one mount follows in all; entries that share a chain would otherwise each follow it
 // again. One area holds up to 253 extents, so this is far more than any disc records.
 constexpr uint32_t kMaxMountContinuationAreas = 16384;
-// Extent records one mount keeps in all (64 MiB of them); entries that share one file entry would otherwise
-// each copy its extents, up to gigabytes. A disc records a few per file.
-constexpr uint32_t kMaxMountExtentRecords = 1u << 22;
+// Extent records one mount keeps in all (8 to 12 MiB of them); entries that share one file entry would
+// otherwise each copy its extents, up to gigabytes. A disc records a few per file: even a 50 GB clip takes
+// only 50 extents of 1 GiB, and a disc holds fewer than 100,000 clips.
+constexpr uint32_t kMaxMountExtentRecords = 1u << 20;
 
 constexpr uint32_t kNsrEdition2 = 4;
 constexpr uint32_t kNsrEdition3 = 8;
@@ -21,6 +22,7 @@ constexpr uint32_t kNsrEdition3 = 8;
 struct PartitionSlot {
     uint32_t start;
     uint16_t number;
+    uint32_t length;  // Partition Length, in blocks
 };
 
 enum class PartitionKind : uint8_t {
@@ -58,12 +60,45 @@ struct PartitionMap {
     uint16_t partitionNumber;
     PartitionSlot* descriptor;
     uint32_t metadataFileLocation;
-    // 32 bits rather than 16: a VAT or a metadata file of more than 65,535 entries must not be truncated.
+    // Records in runs (a metadata map), or entries in vat (a virtual map). 32 bits rather than 16: a VAT or a
+    // metadata file of more than 65,535 entries must not be truncated.
     uint32_t runCount;
     PartitionRun* runs;
     // Null until chosen; a map without one maps nothing.
     BlockMapper mapper;
+    // A virtual map's table: entry b is the block, in the partition beneath, where virtual block b lies.
+    // Every virtual map of the volume shares the one VAT.
+    const uint32_t* vat;
 };
+
+// What the mount used besides the main structures, so that the run can say it in one plain line.
+struct MountNotes {
+    uint32_t anchorSector = 256;   // where the anchor that was used lies
+    bool reserveSequence = false;  // the reserve volume descriptor sequence was used
+    uint32_t sequenceSector = 0;   // first sector of the sequence that was used
+    uint32_t vatSector = 0;        // the VAT's file entry, when found before the last sector; else 0
+};
+
+enum class VolumeDamageKind : uint8_t {
+    EntryUnreadable,      // a file entry that cannot be read, lies nowhere or is no file entry
+    DirectoryUnreadable,  // directory data that could not be read whole; the entries before it are kept
+    ExtentsUnreadable,    // a continuation area of allocation descriptors; the file then reads short
+};
+
+// A structure the mount or the tree build needed and could not read. The path names what it belongs to:
+// "BDMV/STREAM/00001.m2ts", a directory with a trailing '/', the root as "/". It lives as long as the
+// volume.
+struct VolumeDamage {
+    VolumeDamageKind kind;
+    // The first sector that could not be read, or the one the entry points to; kUnmappedSector when the
+    // block it names maps to no sector at all.
+    uint32_t sector;
+    const char* path;
+};
+
+// Damage records a volume keeps; past them damage is only counted. A disc with more than this many
+// unreadable structures is told apart by the count.
+constexpr uint32_t kMaxRecordedDamage = 64;
 
 struct UdfVolume {
     uint32_t vrsFlags = 0;
@@ -81,6 +116,12 @@ struct UdfVolume {
     GrowBuffer* entryScratch = nullptr;
     uint32_t continuationAreasLeft = kMaxMountContinuationAreas;
     uint32_t extentRecordsLeft = kMaxMountExtentRecords;
+    // The image's last sector, from READ CAPACITY (10) at the start of the mount.
+    uint32_t lastSector = 0;
+    MountNotes notes;
+    VolumeDamage damage[kMaxRecordedDamage] = {};
+    uint32_t damageRecorded = 0;
+    uint32_t damageFound = 0;
 
     UdfVolume();
     ~UdfVolume();
@@ -94,3 +135,8 @@ struct UdfVolume {
     // The mount sequence (udf/mount.cpp), run once by open.
     bool mount();
 };
+
+// All the damage the mount found, recorded or not.
+uint32_t volumeDamageCount(const UdfVolume* volume);
+// The index-th damage record, in the order found; null past the recorded ones.
+const VolumeDamage* volumeDamageAt(const UdfVolume* volume, uint32_t index);

@@ -1,6 +1,8 @@
 // The descriptor walk of the mount: sequence, partitions, maps and their set-up, file set, root entry.
 #include "udf/volume_descriptors.h"
 
+#include <cstring>
+
 #include "udf/arena.h"
 #include "udf/block_mapping.h"
 #include "udf/ecma_layout.h"
@@ -8,8 +10,11 @@
 #include "udf/identifier_pool.h"
 #include "udf/partition_setup.h"
 #include "udf/sector_io.h"
+#include "udf/volume_damage.h"
 
 namespace {
+
+constexpr uint16_t kTagAnchor = 2;
 
 struct SequenceState {
     uint32_t partitionCount;
@@ -45,15 +50,20 @@ bool readLogicalVolume(UdfVolume* volume, ByteView descriptor, SequenceState* st
     uint32_t count = descriptor.le32(268);
     // Every map takes at least two bytes (type and length) inside the descriptor's sector; a count
     // beyond that is forged and would only ask for a huge table.
-    if (count > (kSectorSize - kPartitionMapsOffset) / 2) {
+    if (count > kMaxPartitionMaps) {
         return false;
     }
-    PartitionMap* maps =
-        static_cast<PartitionMap*>(volumeAlloc(volume, uint64_t(count) * sizeof(PartitionMap)));
-    if (maps == nullptr) {
-        return false;
+    // One table, as large as a descriptor can fill, serves every logical volume descriptor of the walk: a
+    // later one replaces what an earlier one set, so a sequence of thousands costs no more than one.
+    if (volume->maps == nullptr) {
+        volume->maps =
+            static_cast<PartitionMap*>(volumeAlloc(volume, uint64_t(kMaxPartitionMaps) * sizeof(PartitionMap)));
+        if (volume->maps == nullptr) {
+            return false;
+        }
     }
-    volume->maps = maps;
+    PartitionMap* maps = volume->maps;
+    std::memset(maps, 0, size_t(kMaxPartitionMaps) * sizeof(PartitionMap));
     volume->mapCount = count;
     state->fileSet = decodeLongAd(descriptor, 248);
     state->haveLogicalVolume = true;
@@ -78,24 +88,24 @@ bool readLogicalVolume(UdfVolume* volume, ByteView descriptor, SequenceState* st
     return true;
 }
 
+// False when not one sector of the sequence arrives or a logical volume descriptor is refused.
 bool walkSequence(UdfVolume* volume, uint32_t location, uint32_t sectorCount, SequenceState* state) {
     uint8_t* buffer = reserveBytes(volume->scratch, uint64_t(kSequenceReadSectors) * kSectorSize);
     if (buffer == nullptr) {
         return false;
     }
+    if (sectorCount > kMaxSequenceSectors) {
+        sectorCount = kMaxSequenceSectors;
+    }
     uint32_t available = 0;
     for (uint32_t j = 0; j < sectorCount; ++j) {
         uint32_t slot = j % kSequenceReadSectors;
         if (slot == 0) {
-            available = readSectors(volume, location + j, kSequenceReadSectors, buffer);
-            // A command that came back short tells only that it failed; the sectors before the fault
-            // are fetched one by one so the walk can still use them.
-            while (available < kSequenceReadSectors &&
-                   readSectors(volume, location + j + available, 1,
-                               buffer + size_t(available) * kSectorSize) == 1) {
-                ++available;
+            if (uint64_t(location) + j > UINT32_MAX) {
+                return true;
             }
-            if (available == 0) {
+            available = readSectors(volume, location + j, kSequenceReadSectors, buffer);
+            if (available == 0 && j == 0) {
                 return false;
             }
         }
@@ -112,8 +122,10 @@ bool walkSequence(UdfVolume* volume, uint32_t location, uint32_t sectorCount, Se
             case kTagPartition:
                 // Two slots; a third partition descriptor is ignored.
                 if (state->partitionCount < 2) {
-                    volume->partitions[state->partitionCount].number = descriptor.le16(22);
-                    volume->partitions[state->partitionCount].start = descriptor.le32(188);
+                    PartitionSlot& slot = volume->partitions[state->partitionCount];
+                    slot.number = descriptor.le16(22);
+                    slot.start = descriptor.le32(188);
+                    slot.length = descriptor.le32(192);
                     ++state->partitionCount;
                 }
                 break;
@@ -160,25 +172,66 @@ bool linkAndSetUp(UdfVolume* volume, uint32_t partitionCount) {
     return true;
 }
 
+// The first of sector 256, the last sector less 256 and the last sector that holds an anchor, read into
+// `buffer`; the last two are where UDF records the anchor again, for a disc whose sector 256 is lost.
+bool findAnchor(UdfVolume* volume, uint8_t* buffer) {
+    uint32_t last = volume->lastSector;
+    uint32_t candidates[3] = {kAnchorSector, 0, 0};
+    uint32_t count = 1;
+    if (last >= 2 * kAnchorSector) {
+        candidates[count++] = last - kAnchorSector;
+    }
+    if (last > kAnchorSector && last != candidates[count - 1]) {
+        candidates[count++] = last;
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+        if (readSectors(volume, candidates[i], 1, buffer) == 1 &&
+            ByteView(buffer, kSectorSize).le16(0) == kTagAnchor) {
+            volume->notes.anchorSector = candidates[i];
+            return true;
+        }
+    }
+    return false;
+}
+
+// A sequence that yields a partition and a logical volume; otherwise the partition table it left is cleared
+// for the next one.
+bool walkUsable(UdfVolume* volume, uint32_t location, uint32_t sectorCount, SequenceState* state) {
+    *state = {};
+    bool walked = sectorCount != 0 && walkSequence(volume, location, sectorCount, state);
+    if (walked && state->haveLogicalVolume && state->partitionCount != 0) {
+        return true;
+    }
+    std::memset(volume->partitions, 0, sizeof(volume->partitions));
+    volume->mapCount = 0;
+    volume->defaultPartition = 0;
+    return false;
+}
+
 }  // namespace
 
 bool readVolumeDescriptors(UdfVolume* volume, ExtentRef* rootExtent, uint32_t* rootEntrySector) {
     volume->defaultPartition = 0;
     uint8_t* buffer = reserveBytes(volume->scratch, uint64_t(kSequenceReadSectors) * kSectorSize);
-    if (buffer == nullptr || readSectors(volume, kAnchorSector, 1, buffer) != 1) {
+    if (buffer == nullptr || !findAnchor(volume, buffer)) {
         return false;
     }
     ByteView anchor(buffer, kSectorSize);
-    uint32_t sequenceSectors = anchor.le32(16) / kSectorSize;
-    uint32_t sequenceLocation = anchor.le32(20);
+    uint32_t mainSectors = anchor.le32(16) / kSectorSize;
+    uint32_t mainLocation = anchor.le32(20);
+    uint32_t reserveSectors = anchor.le32(24) / kSectorSize;
+    uint32_t reserveLocation = anchor.le32(28);
 
+    // Without a logical volume descriptor there is no file set to start from, and without a partition
+    // nothing to find it in: the reserve copy of the sequence is walked instead.
     SequenceState state = {};
-    if (sequenceSectors != 0 && !walkSequence(volume, sequenceLocation, sequenceSectors, &state)) {
-        return false;
-    }
-    // Without a logical volume descriptor there is no file set to start from.
-    if (!state.haveLogicalVolume) {
-        return false;
+    volume->notes.sequenceSector = mainLocation;
+    if (!walkUsable(volume, mainLocation, mainSectors, &state)) {
+        if (!walkUsable(volume, reserveLocation, reserveSectors, &state)) {
+            return false;
+        }
+        volume->notes.reserveSequence = true;
+        volume->notes.sequenceSector = reserveLocation;
     }
     if (!linkAndSetUp(volume, state.partitionCount)) {
         return false;
@@ -194,24 +247,33 @@ bool readVolumeDescriptors(UdfVolume* volume, ExtentRef* rootExtent, uint32_t* r
     }
     ExtentRef rootIcb = decodeLongAd(ByteView(buffer, kSectorSize), 400);
     *rootEntrySector = mapBlock(volume, &rootIcb);
-    // A root entry that lies nowhere cannot be read, like an unreadable one: the root stays empty.
+    // A root entry that cannot be read, lies nowhere or is no file entry leaves the root empty, and is
+    // named as damage.
     if (*rootEntrySector == kUnmappedSector) {
+        recordDamageAt(volume, VolumeDamageKind::EntryUnreadable, kUnmappedSector, "/");
         return true;
     }
     ExtentRef rootFirst = rootIcb;
     rootFirst.length = rootIcb.length < kSectorSize ? rootIcb.length : kSectorSize;
-    if (readExtent(volume, &rootFirst, buffer, kSectorSize) == 0) {
+    uint32_t failed = kUnmappedSector;
+    if (readExtent(volume, &rootFirst, buffer, kSectorSize, &failed) == 0) {
+        recordDamageAt(volume, VolumeDamageKind::EntryUnreadable, failed, "/");
         return true;
     }
     ByteView entry(buffer, kSectorSize);
+    DescriptorArea area = {};
+    if (!locateDescriptors(entry, &area)) {
+        recordDamageAt(volume, VolumeDamageKind::EntryUnreadable, *rootEntrySector, "/");
+        return true;
+    }
     // Only the first descriptor is used. The undefined forms 4 to 7 refuse the volume; extended descriptors
     // leave the root without data.
-    DescriptorArea area = {};
-    if (!locateDescriptors(entry, &area) || area.type > kAdEmbedded) {
+    if (area.type > kAdEmbedded) {
         return false;
     }
     if (area.type != kAdExtended) {
         *rootExtent = decodeAllocationDescriptor(entry, area, 0, volume->defaultPartition, *rootEntrySector);
+        limitToInformationLength(rootExtent, 1, area.informationLength);
     }
     return true;
 }

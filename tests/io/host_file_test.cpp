@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,80 @@ TEST(HostFile, FailedOpensLeaveNothingOpen) {
     EXPECT_FALSE(file.IsOpen());
     uint8_t byte = 0;
     EXPECT_EQ(file.Read(&byte, 1), 0u);
+}
+
+// What an open admits: regular files always; anything that is no file, whose open or read might wait for
+// ever, never, and at once.
+TEST(HostFile, OnlyFilesOpenAndNothingElseIsWaitedOn) {
+    TempDir dir;
+    writeFile(dir.path() / "file.bin", {1, 2, 3});
+    testsupport::NonFilePath pipe(dir);
+    ASSERT_FALSE(pipe.path().empty());
+    const struct {
+        const char* what;
+        std::string path;
+        bool opens;
+    } cases[] = {
+        {"regular file", dir.sub("file.bin"), true},
+        {"pipe without a writer", pipe.path(), false},
+        {"character device", testsupport::characterDevicePath(), false},
+        {"directory", dir.str(), false},
+    };
+    for (const auto& c : cases) {
+        for (uint32_t flags : {0u, kOpenRegularOnly, kOpenShareWriters, kOpenRegularOnly | kOpenShareWriters}) {
+            SCOPED_TRACE(std::string(c.what) + " flags " + std::to_string(flags));
+            HostFile file;
+            EXPECT_EQ(file.Open(c.path.c_str(), flags), c.opens);
+            EXPECT_EQ(file.IsOpen(), c.opens);
+        }
+        uint64_t size = 99;
+        uint8_t* loaded = LoadWholeFile(c.path.c_str(), &size);
+        EXPECT_EQ(loaded != nullptr, c.opens) << c.what;
+        EXPECT_EQ(size, c.opens ? 3u : 0u) << c.what;
+        heapFree(loaded);
+    }
+}
+
+TEST(HostFile, ReadsWholeWhatTheOpenedFileHolds) {
+    // After an open without blocking, reads block as usual: one call delivers a large count whole.
+    TempDir dir;
+    std::vector<uint8_t> bytes(3 << 20);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 13 + (i >> 16));
+    writeFile(dir.path() / "large", bytes);
+    HostFile file;
+    ASSERT_TRUE(file.Open(dir.sub("large").c_str(), kOpenRegularOnly | kOpenShareWriters));
+    std::vector<uint8_t> out(bytes.size());
+    EXPECT_EQ(file.Read(out.data(), static_cast<uint32_t>(out.size())), out.size());
+    EXPECT_EQ(out, bytes);
+}
+
+TEST(HostFile, SharedWithWritersOpensAFileStillBeingWritten) {
+    TempDir dir;
+    std::string path = dir.sub("copying.m2ts");
+    std::ofstream writer(path, std::ios::binary);
+    writer << "partial";
+    writer.flush();
+    HostFile file;
+    ASSERT_TRUE(file.Open(path.c_str(), kOpenRegularOnly | kOpenShareWriters));
+    char out[8] = {};
+    EXPECT_EQ(file.Read(out, sizeof(out)), 7u);
+    EXPECT_STREQ(out, "partial");
+}
+
+TEST(LoadWholeFile, FileAboveTheCallersLimitIsNotLoaded) {
+    TempDir dir;
+    writeFile(dir.path() / "hundred", std::vector<uint8_t>(100, 7));
+    const struct {
+        uint64_t limit;
+        bool loads;
+    } cases[] = {{99, false}, {100, true}, {0, false}, {kLoadWholeFileLimit, true}, {UINT64_MAX, true}};
+    for (const auto& c : cases) {
+        uint64_t size = 99;
+        uint8_t* buffer = LoadWholeFile(dir.sub("hundred").c_str(), &size, c.limit);
+        EXPECT_EQ(buffer != nullptr, c.loads) << c.limit;
+        EXPECT_EQ(size, c.loads ? 100u : 0u) << c.limit;
+        heapFree(buffer);
+    }
 }
 
 TEST(HostFile, WideNamesReachTheSameFile) {

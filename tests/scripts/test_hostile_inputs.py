@@ -54,7 +54,9 @@ class Image:
     def __init__(self, path):
         self.bytes = bytearray(read_bytes(path))
         anchor = 256 * SECTOR
-        length, location = struct.unpack_from("<II", self.bytes, anchor + 16)
+        length, location, reserve_length, reserve = struct.unpack_from("<IIII", self.bytes, anchor + 16)
+        self.reserve_lvd = next(s * SECTOR for s in range(reserve, reserve + reserve_length // SECTOR)
+                                if struct.unpack_from("<H", self.bytes, s * SECTOR)[0] == 6)
         self.maps = []
         for s in range(location, location + length // SECTOR):
             at = s * SECTOR
@@ -224,6 +226,10 @@ class HostileInputs(unittest.TestCase):
         def map_count(image):
             image.put32(image.lvd + 268, 0xFFFFFFFF)
 
+        def map_count_in_both(image):
+            image.put32(image.lvd + 268, 0xFFFFFFFF)
+            image.put32(image.reserve_lvd + 268, 0xFFFFFFFF)
+
         def sequence_length(image):
             image.put32(256 * SECTOR + 16, 0xFFFFFFFF)
 
@@ -254,7 +260,9 @@ class HostileInputs(unittest.TestCase):
 
         # (patch, expected status, expected clips matched, expected text in the output)
         cases = {
-            "map count": (map_count, 1, [], "Failed to parse"),
+            # The main sequence's logical volume is refused; the reserve copy of the sequence is intact.
+            "map count": (map_count, 0, ["00001.m2ts", "00002.m2ts"], "Total files       : 2\n"),
+            "map count in both sequences": (map_count_in_both, 1, [], "Failed to parse"),
             "sequence length": (sequence_length, 0, ["00001.m2ts", "00002.m2ts"], "Total files       : 2\n"),
             # The clip claims far more units than the table has values for.
             "clip size": (clip_size, 1, ["00001.m2ts"], "No hash unit 0/00002/15\n"),

@@ -47,6 +47,23 @@ RunResult runCommand(const std::string& executable, const std::vector<std::strin
 bool runningUnderWine();
 constexpr const char* kWineShortNameNote = "Wine's `?` never matches nothing at the end of a base name";
 
+// A path that names no file: a FIFO without a writer (POSIX) or a named pipe (Windows), which an open
+// that waits would wait on for ever. Removed at destruction; path() is empty when it could not be made.
+class NonFilePath {
+public:
+    explicit NonFilePath(const TempDir& dir);
+    ~NonFilePath();
+    NonFilePath(const NonFilePath&) = delete;
+    NonFilePath& operator=(const NonFilePath&) = delete;
+    const std::string& path() const { return where; }
+
+private:
+    std::string where;
+    intptr_t handle = -1;
+};
+// A character device every host has: /dev/null, or NUL.
+const char* characterDevicePath();
+
 // Writes a sample disc or fails the current test.
 void makeDisc(const std::string& root, const SampleDisc& disc);
 

@@ -2,6 +2,8 @@
 // bounds.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "image_builder.h"
 #include "io/utf16.h"
 #include "udf/file_read.h"
@@ -208,6 +210,7 @@ TEST(DirectoryTree, DescriptorRunningPastTheDataEndsTheWalk) {
     uint32_t block = b.allocData(1);
     std::memcpy(b.data(block), data.data(), data.size());
     EntrySpec fields;
+    fields.informationLength = data.size();
     fields.area = shortAd(uint32_t(data.size()), block);
     uint32_t root = b.entry(fields);
     bool mounted = false;
@@ -216,23 +219,118 @@ TEST(DirectoryTree, DescriptorRunningPastTheDataEndsTheWalk) {
     EXPECT_EQ(childNames(volume->root), "a,b");
 }
 
-TEST(DirectoryTree, UnreadableEntryFailsItsDirectoryOnly) {
+TEST(DirectoryTree, UnreadableEntrySkipsOnlyItself) {
+    // An entry pointing past the image, in a subdirectory and in the root itself: it alone is missing, its
+    // later siblings are listed, and it is named as damage.
     DiscBuilder b(Layout::Physical);
     uint32_t file = b.file(pattern(10, 1));
-    uint32_t broken = b.directory({b.child("ok", file), fid(0, name8("lost"), longAd(2048, 900000, 0))});
-    uint32_t root = b.directory({b.child("broken", broken, true), b.child("after", file)});
+    uint32_t broken = b.directory({b.child("ok", file), fid(0, name8("lost"), longAd(2048, 900000, 0)),
+                                   b.child("later", file)});
+    uint32_t root = b.directory({fid(0, name8("gone"), longAd(2048, 900001, 0)), b.child("broken", broken, true),
+                                 b.child("after", file)});
     bool mounted = false;
     auto volume = mountBytes(b.finish(root), &mounted);
     ASSERT_TRUE(mounted);
-    EXPECT_EQ(childNames(findNode(volume.get(), nullptr, "broken")), "ok");
-    EXPECT_NE(findNode(volume.get(), nullptr, "after"), nullptr);
+    EXPECT_EQ(childNames(volume->root), "broken,after");
+    EXPECT_EQ(childNames(findNode(volume.get(), nullptr, "broken")), "ok,later");
+    ASSERT_EQ(volumeDamageCount(volume.get()), 2u);
+    // The root's level is built first, then its subdirectories.
+    EXPECT_EQ(volumeDamageAt(volume.get(), 0)->kind, VolumeDamageKind::EntryUnreadable);
+    EXPECT_STREQ(volumeDamageAt(volume.get(), 0)->path, "gone");
+    EXPECT_EQ(volumeDamageAt(volume.get(), 0)->sector, DiscBuilder::kPartitionStart + 900001);
+    EXPECT_STREQ(volumeDamageAt(volume.get(), 1)->path, "broken/lost");
+    EXPECT_EQ(volumeDamageAt(volume.get(), 1)->sector, DiscBuilder::kPartitionStart + 900000);
+    EXPECT_EQ(volumeDamageAt(volume.get(), 2), nullptr);
+}
 
-    // In the root itself the same fault fails the mount.
-    DiscBuilder c(Layout::Physical);
-    uint32_t f = c.file(pattern(10, 1));
-    uint32_t r = c.directory({c.child("ok", f), fid(0, name8("lost"), longAd(2048, 900000, 0))});
-    auto failed = mountBytes(c.finish(r), &mounted);
-    EXPECT_FALSE(mounted);
+TEST(DirectoryTree, EntriesNamingADirectoryAgainDoNotReadItAgain) {
+    // A thousand entries naming the root as a subdirectory: the check that the root was built comes before
+    // its data would be read again, so its data is read once.
+    DiscBuilder b(Layout::Physical);
+    uint32_t file = b.file(pattern(10, 1));
+    // The children's descriptors have a fixed size whatever block they name, so the root's entry block,
+    // which directory() allocates right after the data, is known ahead.
+    std::vector<Bytes> children{b.child("f", file)};
+    size_t bytes = 40 + children[0].size();
+    for (int i = 0; i < 1000; ++i) {
+        bytes += b.child("r" + std::to_string(i), 0, true).size();
+    }
+    uint32_t rootEntry = b.nextData + uint32_t((bytes + kSector - 1) / kSector);
+    for (int i = 0; i < 1000; ++i) {
+        children.push_back(b.child("r" + std::to_string(i), rootEntry, true));
+    }
+    uint32_t root = b.directory(children);
+    ASSERT_EQ(root, rootEntry);
+    bool mounted = false;
+    FakeDevice* device = nullptr;
+    auto volume = mountBytes(b.finish(root), &mounted, &device);
+    ASSERT_TRUE(mounted);
+    uint32_t rootData = b.metaSector(root - 1);
+    int reads = 0;
+    for (const ReadCommand& r : device->reads) {
+        reads += rootData >= r.sector && rootData - r.sector < r.count ? 1 : 0;
+    }
+    EXPECT_EQ(reads, 1);
+    EXPECT_EQ(findNode(volume.get(), nullptr, "r999")->firstChild, nullptr);
+}
+
+namespace {
+
+struct TreeCount {
+    uint64_t nodes = 0;
+    uint64_t nameBytes = 0;
+};
+
+void countTree(const DirectoryNode* node, TreeCount* count) {
+    for (const DirectoryNode* c = node->firstChild; c != nullptr; c = c->nextSibling) {
+        ++count->nodes;
+        count->nameBytes += std::strlen(c->name);
+        countTree(c, count);
+    }
+}
+
+}  // namespace
+
+TEST(DirectoryTree, TreeStopsAtItsNodeAndNameBudgets) {
+    // Two directories whose entries each list the same 64 KiB of entries 234 times over (the first extent
+    // differs, so neither is taken for the other): about 766,000 short names, or 103,000 names of 254
+    // bytes, from a few hundred kilobytes of image. The entries have no file entry, so nothing more is read.
+    for (size_t nameLength : {size_t(1), size_t(254)}) {
+        SCOPED_TRACE(nameLength);
+        DiscBuilder b(Layout::Physical);
+        Bytes chunk;
+        for (int i = 0; chunk.size() + 40 + nameLength <= 65536; ++i) {
+            chunk = cat({chunk, fid(0, name8(std::string(nameLength, char('a' + i % 26))), longAd(0, 0, 0))});
+        }
+        uint32_t shared = b.putData(chunk);
+        std::vector<Bytes> directories;
+        for (const char* name : {"d1", "d2"}) {
+            uint32_t own = b.putData(chunk);
+            Bytes ads = shortAd(uint32_t(chunk.size()), own);
+            while (ads.size() + 8 <= 2048 - 176) {
+                ads = cat({ads, shortAd(uint32_t(chunk.size()), shared)});
+            }
+            EntrySpec fields;
+            fields.area = ads;
+            fields.informationLength = chunk.size() * (ads.size() / 8);
+            directories.push_back(b.child(name, b.entry(fields), true));
+        }
+        uint32_t root = b.directory(directories);
+        bool mounted = false;
+        auto volume = mountBytes(b.finish(root), &mounted);
+        ASSERT_TRUE(mounted);
+        TreeCount count;
+        countTree(volume->root, &count);
+        EXPECT_LE(count.nodes, kMaxTreeNodes);
+        EXPECT_LE(count.nameBytes, kMaxTreeNameBytes);
+        if (nameLength == 1) {
+            EXPECT_EQ(count.nodes, kMaxTreeNodes);
+        } else {
+            EXPECT_GT(count.nameBytes, kMaxTreeNameBytes - nameLength);
+        }
+        // The budget is no damage.
+        EXPECT_EQ(volumeDamageCount(volume.get()), 0u);
+    }
 }
 
 TEST(PathLookup, OverlongPathsFindNothing) {

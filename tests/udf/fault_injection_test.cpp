@@ -1,5 +1,6 @@
-// Mounts over a device that loses chosen sectors: a directory that cannot be read is empty, while a metadata
-// file, a VAT or a file set descriptor that cannot be read fails the mount.
+// Mounts over a device that loses chosen sectors: a directory that cannot be read whole keeps what arrived and
+// is named as damage, while a metadata file entry, a VAT or a file set descriptor that cannot be read fails
+// the mount.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -48,7 +49,7 @@ std::string names(UdfVolume* volume, const char* path) {
     return node != nullptr ? childNames(node) : "(missing)";
 }
 
-TEST(FaultInjection, UnreadableStructuresEmptyTheirDirectoryOrFailTheMount) {
+TEST(FaultInjection, UnreadableStructuresAreNamedOrFailTheMount) {
     const struct {
         Layout layout;
         const char* target;
@@ -57,24 +58,27 @@ TEST(FaultInjection, UnreadableStructuresEmptyTheirDirectoryOrFailTheMount) {
         const char* root;
         const char* aacs;
         const char* stream;
+        // The one damage record a mounted volume keeps: the directory whose data did not arrive.
+        const char* damaged;
     } cases[] = {
-        // Directories, read once at mount outside any cache: the one hit is empty, the rest is whole.
-        {Layout::Physical, "root data", true, "", "(missing)", "(missing)"},
-        {Layout::Physical, "AACS data", true, "AACS,BDMV", "", "00001.m2ts"},
-        {Layout::Virtual, "root data", true, "", "(missing)", "(missing)"},
-        {Layout::Virtual, "STREAM data", true, "AACS,BDMV", "Content000.cer", ""},
-        {Layout::MetadataTwoExtents, "AACS data", true, "AACS,BDMV", "", "00001.m2ts"},
-        // A one-extent metadata file is copied whole first; any sector of it missing fails the mount, the
-        // sectors of its directories included.
-        {Layout::Metadata, "metadata entry", false, "", "", ""},
-        {Layout::Metadata, "metadata data", false, "", "", ""},
-        {Layout::Metadata, "AACS data", false, "", "", ""},
+        // Directories, read once at mount outside any cache: the one hit is empty and named, the rest whole.
+        {Layout::Physical, "root data", true, "", "(missing)", "(missing)", "/"},
+        {Layout::Physical, "AACS data", true, "AACS,BDMV", "", "00001.m2ts", "AACS/"},
+        {Layout::Virtual, "root data", true, "", "(missing)", "(missing)", "/"},
+        {Layout::Virtual, "STREAM data", true, "AACS,BDMV", "Content000.cer", "", "BDMV/STREAM/"},
+        {Layout::MetadataTwoExtents, "AACS data", true, "AACS,BDMV", "", "00001.m2ts", "AACS/"},
+        // A one-extent metadata file with a sector that does not arrive is not copied; it is read block by
+        // block, so only what lay in that sector is lost.
+        {Layout::Metadata, "AACS data", true, "AACS,BDMV", "", "00001.m2ts", "AACS/"},
+        // Its file entry, or its first block, which holds the file set: there is no root to start from.
+        {Layout::Metadata, "metadata entry", false, "", "", "", ""},
+        {Layout::Metadata, "metadata data", false, "", "", "", ""},
         // The VAT's entry in the last sector, or its table: no virtual block can be mapped.
-        {Layout::Virtual, "VAT entry", false, "", "", ""},
-        {Layout::Virtual, "VAT data", false, "", "", ""},
+        {Layout::Virtual, "VAT entry", false, "", "", "", ""},
+        {Layout::Virtual, "VAT data", false, "", "", "", ""},
         // Without its file set there is no root to start from.
-        {Layout::Physical, "file set", false, "", "", ""},
-        {Layout::Virtual, "file set", false, "", "", ""},
+        {Layout::Physical, "file set", false, "", "", "", ""},
+        {Layout::Virtual, "file set", false, "", "", "", ""},
     };
     for (const auto& c : cases) {
         for (auto fault : {FakeDevice::Fault::Fail, FakeDevice::Fault::Short}) {
@@ -87,6 +91,7 @@ TEST(FaultInjection, UnreadableStructuresEmptyTheirDirectoryOrFailTheMount) {
             FakeDevice* intact = nullptr;
             auto reference = mountBytes(disc.bytes, &mounted, &intact);
             ASSERT_TRUE(mounted);
+            EXPECT_EQ(volumeDamageCount(reference.get()), 0u);
             bool touched = false;
             for (const ReadCommand& r : intact->reads) {
                 touched = touched || (sector >= r.sector && sector - r.sector < r.count);
@@ -104,6 +109,12 @@ TEST(FaultInjection, UnreadableStructuresEmptyTheirDirectoryOrFailTheMount) {
             EXPECT_EQ(childNames(volume->root), c.root);
             EXPECT_EQ(names(volume.get(), "AACS"), c.aacs);
             EXPECT_EQ(names(volume.get(), "BDMV/STREAM"), c.stream);
+            ASSERT_EQ(volumeDamageCount(volume.get()), 1u);
+            const VolumeDamage* damage = volumeDamageAt(volume.get(), 0);
+            ASSERT_NE(damage, nullptr);
+            EXPECT_EQ(damage->kind, VolumeDamageKind::DirectoryUnreadable);
+            EXPECT_EQ(damage->sector, sector);
+            EXPECT_STREQ(damage->path, c.damaged);
         }
     }
 }
@@ -126,13 +137,16 @@ TEST(FaultInjection, DirectoryCutShortKeepsTheEntriesOfTheCommandsThatArrived) {
     uint32_t first = b.metaSector(stream - dataSectors);
     uint32_t root = b.directory({b.child("STREAM", stream, true)});
     Bytes bytes = b.finish(root);
+    // Every sector before the one lost is kept, by whichever command it came: the entries wholly inside
+    // them are listed, up to the one the lost sector cuts in two.
     const struct {
         uint32_t lostSector;  // within the directory's data
         size_t kept;
     } cases[] = {
-        {1, 0},                         // the first command brings nothing: an empty directory
-        {33, (32 * kSector - 40) / 52},  // the first command's entries, up to the one it cuts in two
-        {35, (32 * kSector - 40) / 52},
+        {0, 0},
+        {1, (1 * kSector - 40) / 52},
+        {33, (33 * kSector - 40) / 52},  // the second command brought one sector before the fault
+        {35, (35 * kSector - 40) / 52},
     };
     for (const auto& c : cases) {
         for (auto fault : {FakeDevice::Fault::Fail, FakeDevice::Fault::Short}) {
@@ -149,6 +163,10 @@ TEST(FaultInjection, DirectoryCutShortKeepsTheEntriesOfTheCommandsThatArrived) {
                 EXPECT_EQ(n->name, all[count]);
             }
             EXPECT_EQ(count, c.kept);
+            ASSERT_EQ(volumeDamageCount(&volume), 1u);
+            EXPECT_EQ(volumeDamageAt(&volume, 0)->kind, VolumeDamageKind::DirectoryUnreadable);
+            EXPECT_EQ(volumeDamageAt(&volume, 0)->sector, first + c.lostSector);
+            EXPECT_STREQ(volumeDamageAt(&volume, 0)->path, "STREAM/");
         }
     }
 }

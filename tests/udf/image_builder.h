@@ -93,11 +93,14 @@ inline void writeAnchor(Image& image, uint32_t location, uint32_t sectors) {
     put32(p + 20, location);
 }
 
-inline void writePartition(Image& image, uint32_t sector, uint16_t number, uint32_t start) {
+// A partition of `length` blocks; by default one that reaches past any image, so only the image bounds it.
+inline void writePartition(Image& image, uint32_t sector, uint16_t number, uint32_t start,
+                           uint32_t length = UINT32_MAX) {
     uint8_t* p = image.at(sector);
     writeTag(p, 5);
     put16(p + 22, number);
     put32(p + 188, start);
+    put32(p + 192, length);
 }
 
 inline Bytes type1Map(uint16_t number) {
@@ -297,6 +300,7 @@ class DiscBuilder {
         EntrySpec fields;
         fields.extended = extended;
         fields.adType = 0;
+        fields.informationLength = all.size();
         fields.area = shortAd(uint32_t(all.size()), first);
         return entry(fields);
     }
@@ -327,6 +331,8 @@ class DiscBuilder {
         if (virtualLayout()) {
             writeVat();
         }
+        // The partition ends where the image does, as a writer records it.
+        put32(image.at(32) + 192, image.sectors() - kPartitionStart);
         return image.bytes;
     }
 
@@ -371,9 +377,10 @@ class DiscBuilder {
             fields.adType = 0;
             fields.area = shortAd(uint32_t(table.size()), block);
         }
-        // The VAT's entry is the last sector of the image.
+        // The VAT's entry is the last sector of the image, with the VAT's file type in its ICB tag.
         uint32_t last = image.sectors() > 2100 ? image.sectors() : 2100;
         writeFileEntry(image.at(last), fields);
+        image.at(last)[16 + 11] = 248;
     }
 };
 

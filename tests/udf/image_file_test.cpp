@@ -147,6 +147,37 @@ TEST(ImageFile, BlockBeyondFourGibibytesIsReadFromTheRightOffset) {
               block);
 }
 
+// Sparse files around 2^32 blocks (8 TiB): READ CAPACITY (10) never wraps to a small size, and the mount
+// refuses an image whose size it cannot tell.
+TEST(ImageFile, ImagesOfTwoToTheThirtyTwoBlocksOrMoreAnswerTheMaximum) {
+    const struct {
+        uint64_t blocks;
+        uint32_t lastBlock;
+    } cases[] = {
+        {0xFFFFFFFFull, 0xFFFFFFFE},
+        {0x100000000ull, 0xFFFFFFFF},  // the last block address exactly fills the field
+        {0x100000001ull, 0xFFFFFFFF},  // one block more: not block 0
+        {0x100000000ull + 3000, 0xFFFFFFFF},
+    };
+    TempDir dir;
+    std::string path = dir.sub("huge");
+    for (const auto& c : cases) {
+        testsupport::writeFile(path, numbered(2048));
+        std::error_code error;
+        std::filesystem::resize_file(path, c.blocks * 2048, error);
+        if (error) GTEST_SKIP() << "no sparse file of 8 TiB here: " << error.message();
+        ImageFile image;
+        ASSERT_TRUE(image.Open(path.c_str()));
+        uint8_t capacity[8] = {};
+        DeviceCommand cap = command(kOpReadCapacity10, capacity);
+        ASSERT_TRUE(image.Execute(&cap, nullptr));
+        EXPECT_EQ((uint32_t(capacity[0]) << 24) | (uint32_t(capacity[1]) << 16) | (uint32_t(capacity[2]) << 8) |
+                      capacity[3],
+                  c.lastBlock)
+            << c.blocks;
+    }
+}
+
 TEST(ImageFile, OpenFailsOnAMissingFile) {
     TempDir dir;
     ImageFile image;

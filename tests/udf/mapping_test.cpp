@@ -1,6 +1,8 @@
 // Block mapping per partition kind, with the numeric examples of each kind, and the metadata cache.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "image_builder.h"
 #include "udf/block_mapping.h"
 #include "udf/file_entry.h"
@@ -17,9 +19,13 @@ struct HandVolume {
     PartitionMap maps[3] = {};
     FakeDevice* device = nullptr;
 
-    HandVolume(uint32_t start, const Bytes& bytes = Bytes(2048 * 4)) {
-        device = attach(volume, bytes);
-        volume.partitions[0] = {start, 0};
+    // The partition reaches as far as any image of the tests; a VAT is bounded by it and by the image.
+    HandVolume(uint32_t start, const Bytes& bytes = Bytes(2048 * 4)) : HandVolume(start, new FakeDevice(bytes)) {}
+    HandVolume(uint32_t start, FakeDevice* memory) {
+        device = memory;
+        volume.image = device;
+        volume.arena->arena = createArena(0x100000);
+        volume.partitions[0] = {start, 0, UINT32_MAX};
         for (PartitionMap& m : maps) {
             m.descriptor = &volume.partitions[0];
         }
@@ -87,7 +93,7 @@ TEST(Mapping, ExtentAtTheLastType1BlockEndsItsRead) {
 TEST(Mapping, ShortFormIsRewrittenToTheDefaultPartition) {
     HandVolume hand(1024);
     hand.maps[2].mapType = 1;
-    hand.volume.partitions[1] = {5000, 9};
+    hand.volume.partitions[1] = {5000, 9, UINT32_MAX};
     hand.maps[2].descriptor = &hand.volume.partitions[1];
     hand.volume.defaultPartition = 2;
     hand.chooseMappings();
@@ -179,17 +185,36 @@ TEST(Mapping, MetadataFileInTwoExtentsIsMappedButNotCached) {
     EXPECT_EQ(hand.volume.metadataCache, nullptr);
 }
 
-TEST(Mapping, MetadataFileReachingPastTheImageIsRefusedWithoutAllocating) {
-    // 0x3FFFF800 bytes: a forged one-extent metadata file of half a million sectors on a tiny image.
-    Bytes bytes = metadataImage(40, 2, shortAd(0x3FFFF800, 5), 60);
-    HandVolume hand(40, bytes);
-    PartitionMap& map = hand.maps[1];
-    map.mapType = 2;
-    map.kind = PartitionKind::Metadata;
-    map.metadataFileLocation = 2;
-    uint8_t work[2048];
-    EXPECT_FALSE(setupMetadataPartition(&hand.volume, &map, work));
-    EXPECT_EQ(hand.volume.metadataCache, nullptr);
+TEST(Mapping, MetadataFileReachingPastTheImageOrLargerThanTheBoundIsReadWithoutACopy) {
+    const struct {
+        const char* what;
+        uint32_t sectors;  // of the device
+        uint32_t length;   // of the metadata file's one extent
+    } cases[] = {
+        // A forged extent of half a million sectors on a tiny image: nothing is allocated for it.
+        {"past the image", 60, 0x3FFFF800},
+        {"above the bound", 2 * kMaxMetadataCacheSectors, (kMaxMetadataCacheSectors + 1) * 2048},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeDevice* device = new FakeDevice(c.sectors);
+        EntrySpec fields;
+        fields.area = shortAd(c.length, 5);
+        uint8_t entry[2048];
+        writeFileEntry(entry, fields);
+        device->lay(40 + 2, entry, sizeof(entry));
+        HandVolume hand(40, device);
+        PartitionMap& map = hand.maps[1];
+        map.mapType = 2;
+        map.kind = PartitionKind::Metadata;
+        map.metadataFileLocation = 2;
+        hand.chooseMappings();
+        uint8_t work[2048];
+        ASSERT_TRUE(setupMetadataPartition(&hand.volume, &map, work));
+        EXPECT_EQ(hand.volume.metadataCache, nullptr);
+        // The blocks still map, and are read from the image.
+        EXPECT_EQ(mapOne(&hand.volume, 1, 3), 40u + 5 + 3);
+    }
 }
 
 TEST(Mapping, SecondMetadataMapReplacesTheCache) {
@@ -199,8 +224,8 @@ TEST(Mapping, SecondMetadataMapReplacesTheCache) {
     writeFileEntry(&bytes[(100 + 2) * 2048], fields);
     HandVolume hand(100, bytes);
     uint8_t work[2048];
-    hand.maps[1] = {2, PartitionKind::Metadata, 0, &hand.volume.partitions[0], 1, 0, nullptr, nullptr};
-    hand.maps[2] = {2, PartitionKind::Metadata, 0, &hand.volume.partitions[0], 2, 0, nullptr, nullptr};
+    hand.maps[1] = {2, PartitionKind::Metadata, 0, &hand.volume.partitions[0], 1, 0, nullptr, nullptr, nullptr};
+    hand.maps[2] = {2, PartitionKind::Metadata, 0, &hand.volume.partitions[0], 2, 0, nullptr, nullptr, nullptr};
     ASSERT_TRUE(setupMetadataPartition(&hand.volume, &hand.maps[1], work));
     EXPECT_EQ(hand.volume.cacheFirstSector, 110u);
     // The sanitizer build reports the first copy as a leak if it is not released here.
@@ -270,26 +295,92 @@ TEST(Mapping, VatWhoseLastSectorIsNoFileEntryIsRefused) {
     EXPECT_FALSE(setupVirtualPartition(&hand.volume, &map, work));
 }
 
+TEST(Mapping, VatMapsNoMoreBlocksThanItsPartitionHasInTheImage) {
+    const std::vector<uint32_t> entries = {10, 11, 12, 13, 14, 15, 16, 17, 18};
+    const struct {
+        uint32_t start;
+        uint32_t length;
+        uint32_t kept;
+    } cases[] = {
+        {0, UINT32_MAX, 9},
+        {0, 4, 4},    // the partition descriptor's length
+        {95, 100, 5},  // the blocks of the partition that lie in the image of 100 sectors
+        {0, 0, 0},
+    };
+    for (const auto& c : cases) {
+        HandVolume hand(c.start, embeddedVatImage(entries, 100, 0));
+        hand.volume.partitions[0].length = c.length;
+        PartitionMap& map = hand.maps[1];
+        map.mapType = 2;
+        map.kind = PartitionKind::Virtual;
+        hand.chooseMappings();
+        uint8_t work[2048];
+        ASSERT_TRUE(setupVirtualPartition(&hand.volume, &map, work));
+        EXPECT_EQ(map.runCount, c.kept) << c.start << " " << c.length;
+        EXPECT_EQ(mapOne(&hand.volume, 1, c.kept), kUnmappedSector);
+    }
+}
+
+TEST(Mapping, GigabyteVatIsReadOnlyAsFarAsItsEntriesCanGo) {
+    // A VAT extent of 1 GiB on a sparse image of 4 GiB, over a partition of 1,000 blocks: only the header
+    // and 1,000 entries are read, once, and every virtual map of the volume shares them.
+    const uint32_t last = (4u << 20) / 2 - 1;
+    FakeDevice* device = new FakeDevice(last + 1);
+    Bytes table(2048, 0);
+    put16(&table[0], 152);
+    put32(&table[152], 77);
+    device->lay(1000, table.data(), table.size());
+    EntrySpec fields;
+    fields.adType = 1;
+    fields.area = longAd(0x3FFFF800, 1000, 0);
+    fields.informationLength = 0x3FFFF800;
+    uint8_t entry[2048];
+    writeFileEntry(entry, fields);
+    device->lay(last, entry, sizeof(entry));
+    HandVolume hand(0, device);
+    hand.volume.partitions[0].length = 1000;
+    hand.maps[0].mapType = 1;
+    for (PartitionMap* map : {&hand.maps[1], &hand.maps[2]}) {
+        map->mapType = 2;
+        map->kind = PartitionKind::Virtual;
+    }
+    hand.chooseMappings();
+    uint8_t work[2048];
+    ASSERT_TRUE(setupVirtualPartition(&hand.volume, &hand.maps[1], work));
+    ASSERT_TRUE(setupVirtualPartition(&hand.volume, &hand.maps[2], work));
+    EXPECT_EQ(hand.maps[1].runCount, 1000u);
+    EXPECT_EQ(hand.maps[2].vat, hand.maps[1].vat);
+    EXPECT_EQ(mapOne(&hand.volume, 2, 0), 77u);
+    uint64_t sectorsRead = 0;
+    for (const ReadCommand& r : device->reads) {
+        sectorsRead += r.sector >= 1000 && r.sector < last ? r.count : 0;
+    }
+    EXPECT_EQ(sectorsRead, (0xFFFFu + 4 * 1000 + 2047) / 2048);
+}
+
 TEST(Mapping, VatOfMoreThan65535EntriesKeepsEveryEntry) {
-    // 140,000 entries need more than one arena block of runs as well as more than 16 bits of count.
+    // 140,000 entries need more than one arena block of table as well as more than 16 bits of count. The
+    // blocks they name lie in a partition, and an image, large enough for them.
     const uint32_t count = 140000;
-    Image image;
     const uint32_t tableBlock = 10;
     Bytes table(152 + size_t(count) * 4, 0);
     put16(&table[0], 152);
     for (uint32_t i = 0; i < count; ++i) {
         put32(&table[152 + size_t(i) * 4], 1000000 + i);
     }
-    for (size_t i = 0; i < table.size(); ++i) {
-        image.at(uint32_t(tableBlock + i / 2048))[i % 2048] = table[i];
+    const uint32_t last = 1200000;
+    FakeDevice* device = new FakeDevice(last + 1);
+    for (size_t at = 0; at < table.size(); at += 2048) {
+        device->lay(uint32_t(tableBlock + at / 2048), &table[at], std::min<size_t>(2048, table.size() - at));
     }
     EntrySpec fields;
     fields.adType = 1;
     fields.area = longAd(uint32_t(table.size()), tableBlock, 0);
     fields.informationLength = table.size();
-    uint32_t last = image.sectors() + 1;
-    writeFileEntry(image.at(last), fields);
-    HandVolume hand(0, image.bytes);
+    uint8_t entry[2048];
+    writeFileEntry(entry, fields);
+    device->lay(last, entry, sizeof(entry));
+    HandVolume hand(0, device);
     hand.maps[0].mapType = 1;
     PartitionMap& map = hand.maps[1];
     map.mapType = 2;

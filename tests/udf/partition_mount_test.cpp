@@ -5,6 +5,7 @@
 #include "image_builder.h"
 #include "udf/file_read.h"
 #include "udf/sector_io.h"
+#include "udf/volume_descriptors.h"
 
 namespace {
 
@@ -173,17 +174,6 @@ TEST(DescriptorSequence, TerminatorBeforeTheLogicalVolumeEndsTheWalk) {
     EXPECT_FALSE(mounted);
 }
 
-TEST(DescriptorSequence, AnchorOnlyAtSector256) {
-    SmallDisc disc(Layout::Physical);
-    // The anchor moved to the last sector, where other readers look too.
-    Bytes anchor(disc.bytes.begin() + 256 * 2048, disc.bytes.begin() + 257 * 2048);
-    std::memset(&disc.bytes[256 * 2048], 0, 2048);
-    disc.bytes.insert(disc.bytes.end(), anchor.begin(), anchor.end());
-    bool mounted = true;
-    auto volume = mountBytes(disc.bytes, &mounted);
-    EXPECT_FALSE(mounted);
-}
-
 TEST(DescriptorSequence, TwentySectorSequenceIsReadSixteenAtATime) {
     SmallDisc disc(Layout::Physical);
     // Sequence of 20 sectors at 40: passed-over descriptors, the partition at 50, the logical volume at 57.
@@ -207,6 +197,52 @@ TEST(DescriptorSequence, TwentySectorSequenceIsReadSixteenAtATime) {
         }
     }
     EXPECT_EQ(sequenceReads, (std::vector<std::pair<uint32_t, uint32_t>>{{40, 16}, {56, 16}}));
+}
+
+// Arena blocks the volume holds: one per megabyte it took.
+uint32_t arenaBlocks(const UdfVolume& volume) {
+    uint32_t blocks = 1;
+    void* block = nullptr;
+    std::memcpy(&block, volume.arena->arena->firstBlock, sizeof(block));
+    for (; block != nullptr; ++blocks) {
+        std::memcpy(&block, block, sizeof(block));
+    }
+    return blocks;
+}
+
+TEST(DescriptorSequence, ThousandsOfLogicalVolumesShareOneTableAndTheWalkIsBounded) {
+    // 2,000 logical volume descriptors, each claiming the most maps a sector holds: a table apiece would
+    // take 64 MiB. Those past the walk's bound are forged, so walking to them would refuse the volume.
+    SmallDisc disc(Layout::Physical);
+    Image image;
+    image.bytes = disc.bytes;
+    const uint32_t first = 400;
+    const uint32_t count = 2000;
+    uint8_t* partition = image.at(first + count);
+    std::memcpy(partition, &disc.bytes[32 * 2048], 2048);
+    std::memcpy(image.at(first), partition, 2048);
+    Bytes lvd(disc.bytes.begin() + 33 * 2048, disc.bytes.begin() + 34 * 2048);
+    put32(&lvd[268], kMaxPartitionMaps);
+    for (uint32_t s = first + 1; s < first + count; ++s) {
+        std::memcpy(image.at(s), lvd.data(), 2048);
+        if (s - first >= kMaxSequenceSectors) {
+            put32(image.at(s) + 268, 0xFFFFFFFF);
+        }
+    }
+    writeAnchor(image, first, count);
+    bool mounted = false;
+    FakeDevice* device = nullptr;
+    auto volume = mountBytes(image.bytes, &mounted, &device);
+    ASSERT_TRUE(mounted);
+    EXPECT_EQ(volume->mapCount, kMaxPartitionMaps);
+    EXPECT_NE(findNode(volume.get(), nullptr, "AACS/Content000.cer"), nullptr);
+    uint32_t walked = 0;
+    for (const ReadCommand& r : device->reads) {
+        walked += r.sector >= first && r.sector < first + count ? r.count : 0;
+    }
+    EXPECT_EQ(walked, kMaxSequenceSectors);
+    // One table of 32 KiB for every descriptor: the whole mount fits its first arena block.
+    EXPECT_EQ(arenaBlocks(*volume), 1u);
 }
 
 TEST(DescriptorSequence, PartlyReadSequenceIsWalkedOnlyOverWhatArrived) {
@@ -266,6 +302,9 @@ TEST(DescriptorSequence, LastMatchingPartitionDescriptorWins) {
 }
 
 TEST(RootEntry, UnreadableOrExtendedRootGivesAnEmptyMountedVolume) {
+    // A root entry past the image, or a block that is no file entry (a ripper's zeros): an empty root, named
+    // as damage of "/".
+    const uint32_t past = DiscBuilder::kPartitionStart + 90000;
     {
         SmallDisc disc(Layout::Physical, [](DiscBuilder& b) {
             // The file set points the root at a block past the image.
@@ -278,8 +317,25 @@ TEST(RootEntry, UnreadableOrExtendedRootGivesAnEmptyMountedVolume) {
         EXPECT_TRUE(mounted);
         EXPECT_EQ(volume->root->firstChild, nullptr);
         EXPECT_EQ(findNode(volume.get(), nullptr, "AACS"), nullptr);
+        ASSERT_EQ(volumeDamageCount(volume.get()), 1u);
+        EXPECT_EQ(volumeDamageAt(volume.get(), 0)->kind, VolumeDamageKind::EntryUnreadable);
+        EXPECT_EQ(volumeDamageAt(volume.get(), 0)->sector, past);
+        EXPECT_STREQ(volumeDamageAt(volume.get(), 0)->path, "/");
+    }
+    for (uint8_t firstByte : {0, 1}) {
+        DiscBuilder b(Layout::Physical);
+        uint32_t root = b.allocMeta(1);
+        b.meta(root)[0] = firstByte;
+        bool mounted = false;
+        auto volume = mountBytes(b.finish(root), &mounted);
+        EXPECT_TRUE(mounted);
+        EXPECT_EQ(volume->root->firstChild, nullptr);
+        ASSERT_EQ(volumeDamageCount(volume.get()), 1u);
+        EXPECT_EQ(volumeDamageAt(volume.get(), 0)->sector, b.metaSector(root));
+        EXPECT_STREQ(volumeDamageAt(volume.get(), 0)->path, "/");
     }
     {
+        // Extended descriptors are a form the reader does not take, not damage.
         DiscBuilder b(Layout::Physical);
         EntrySpec fields;
         fields.adType = 2;
@@ -289,21 +345,13 @@ TEST(RootEntry, UnreadableOrExtendedRootGivesAnEmptyMountedVolume) {
         auto volume = mountBytes(b.finish(root), &mounted);
         EXPECT_TRUE(mounted);
         EXPECT_EQ(volume->root->firstChild, nullptr);
+        EXPECT_EQ(volumeDamageCount(volume.get()), 0u);
     }
     {
         DiscBuilder b(Layout::Physical);
         EntrySpec fields;
         fields.adType = 5;
         uint32_t root = b.entry(fields);
-        bool mounted = true;
-        auto volume = mountBytes(b.finish(root), &mounted);
-        EXPECT_FALSE(mounted);
-    }
-    {
-        // A root block that is no file entry at all.
-        DiscBuilder b(Layout::Physical);
-        uint32_t root = b.allocMeta(1);
-        b.meta(root)[0] = 1;
         bool mounted = true;
         auto volume = mountBytes(b.finish(root), &mounted);
         EXPECT_FALSE(mounted);
@@ -318,6 +366,7 @@ TEST(RootEntry, EmbeddedRootDirectoryPointsIntoItsOwnSector) {
     fields.adType = 3;
     fields.eaLength = 24;
     fields.area = fids;
+    fields.informationLength = fids.size();
     uint32_t root = b.entry(fields);
     bool mounted = false;
     auto volume = mountBytes(b.finish(root), &mounted);

@@ -36,26 +36,31 @@ TEST(SectorReads, SeventySectorsGoAsThirtyTwoThirtyTwoSix) {
     }
 }
 
-TEST(SectorReads, FailedOrShortCommandEndsTheReadAtTheLastWholeCommand) {
+TEST(SectorReads, FailedOrShortCommandKeepsTheSectorsItDeliveredAndEndsTheRead) {
     const struct {
         FakeDevice::Fault fault;
         uint32_t faultSector;
         uint32_t expected;
+        size_t commands;
     } cases[] = {
-        {FakeDevice::Fault::Fail, 50, 32},   // inside the second command
-        {FakeDevice::Fault::Short, 50, 32},  // answers true but delivers less
-        {FakeDevice::Fault::Fail, 42, 32},   // at the very start of the second
-        {FakeDevice::Fault::Short, 79, 64},  // the last sector of the third
-        {FakeDevice::Fault::Fail, 10, 0},
+        {FakeDevice::Fault::Fail, 50, 40, 2},   // inside the second command: its first 8 sectors count
+        {FakeDevice::Fault::Short, 50, 40, 2},  // answers true but delivers less
+        {FakeDevice::Fault::Fail, 42, 32, 2},   // at the very start of the second
+        {FakeDevice::Fault::Short, 79, 69, 3},  // the last sector of the third
+        {FakeDevice::Fault::Fail, 10, 0, 1},
     };
     for (const auto& c : cases) {
         UdfVolume volume;
         FakeDevice* device = attach(volume, numberedSectors(200));
         device->failFrom(c.faultSector, c.fault);
-        std::vector<uint8_t> buffer(70 * 2048);
+        std::vector<uint8_t> buffer(70 * 2048, 0xEE);
         EXPECT_EQ(readSectors(&volume, 10, 70, buffer.data()), c.expected) << "fault at " << c.faultSector;
         // No command is issued after the one that came back short.
-        EXPECT_EQ(device->reads.size(), size_t(c.expected / 32 + 1));
+        EXPECT_EQ(device->reads.size(), c.commands);
+        // The sectors counted hold their own bytes.
+        for (uint32_t s = 0; s < c.expected; ++s) {
+            ASSERT_EQ(buffer[s * 2048], uint8_t(10 + s)) << "fault at " << c.faultSector;
+        }
     }
 }
 
