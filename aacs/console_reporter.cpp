@@ -45,6 +45,21 @@ void ConsoleReporter::contentPairMerged(uint32_t pairNumber, const ContentCertif
     }
 }
 
+void ConsoleReporter::discNoted(const DiscNote& note) {
+    if (options.quiet) return;
+    switch (note.kind) {
+        case NoteKind::ReserveAnchor:
+            printPlain("Anchor at sector 256 unreadable; using the one at sector %u\n", note.sector);
+            break;
+        case NoteKind::ReserveSequence:
+            printPlain("Main volume descriptor sequence unusable; using the reserve at sector %u\n", note.sector);
+            break;
+        case NoteKind::VatBeforeEnd:
+            printPlain("Virtual allocation table found at sector %u, before the end of the image\n", note.sector);
+            break;
+    }
+}
+
 void ConsoleReporter::discDamaged(const DiscDamage& damage) {
     const std::string path = printableName(damage.path.c_str());
     switch (damage.kind) {
@@ -61,6 +76,9 @@ void ConsoleReporter::discDamaged(const DiscDamage& damage) {
         case DamageKind::ExtentsUnreadable:
             printColored(kColorRed, "%s: allocation extents could not be read (sector %u)\n", path.c_str(),
                          damage.sector);
+            break;
+        case DamageKind::MoreUnrecorded:
+            printColored(kColorRed, "%u more structures could not be read\n", damage.sector);
             break;
     }
 }

@@ -16,6 +16,7 @@ public:
     void runFailed(RunFailure failure) override;
     void contentPairMerged(uint32_t pairNumber, const ContentCertificate& certificate, const ClipHashEntry* entries,
                            uint32_t entryCount) override;
+    void discNoted(const DiscNote& note) override;
     void discDamaged(const DiscDamage& damage) override;
     void verificationStarted(const std::vector<ClipFile>&, bool) override {}
     void clipStarted(const ClipFile&) override {}

@@ -124,6 +124,12 @@ int runDisc(DiscSource* source, const RunSettings& settings, RunReporter* report
         reporter->runFailed(RunFailure::NotMounted);
         return 1;
     }
+    // Said before anything else, as what the damage hides (the content folder, a clip) comes up later.
+    std::vector<DiscNote> notes;
+    std::vector<DiscDamage> damage;
+    source->describeMount(&notes, &damage);
+    for (const DiscNote& note : notes) reporter->discNoted(note);
+    for (const DiscDamage& found : damage) reporter->discDamaged(found);
     if (!source->hasContentFolder()) {
         reporter->runFailed(RunFailure::NoContentFolder);
         return 1;
@@ -140,6 +146,7 @@ int runDisc(DiscSource* source, const RunSettings& settings, RunReporter* report
     reporter->verificationStarted(clips, table.useSha256);
 
     RunTotals totals{};
+    totals.damaged = !damage.empty();
     if (table.cut) {
         reporter->discDamaged({DamageKind::TableTooLarge, "AACS/", 0});
         totals.damaged = true;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "aacs/clip_verify.h"
+#include "aacs/run_reporter.h"
 
 // One entry of the stream folder, in the order the run visits it.
 struct ClipFile {
@@ -42,6 +43,8 @@ public:
     virtual const char* path() const = 0;
     // A folder is always there; an image must mount first.
     virtual bool mount() = 0;
+    // What the mount used besides the main structures, and the structures it could not read.
+    virtual void describeMount(std::vector<DiscNote>*, std::vector<DiscDamage>*) {}
     virtual bool hasContentFolder() = 0;
     // Pair `index` (0 for Content000.cer and ContentHash000.tbl).
     virtual PairLookup loadPair(uint32_t index, ContentPairFiles* files) = 0;

@@ -75,7 +75,7 @@ private:
     // leaves *bytes null.
     static bool loadContentFile(const std::string& path, uint8_t** bytes, uint64_t* size) {
         if (!PathExists(path.c_str())) return false;
-        *bytes = LoadWholeFile(path.c_str(), size);
+        *bytes = LoadWholeFile(path.c_str(), size, kMaxContentFileBytes);
         return true;
     }
 
@@ -86,9 +86,11 @@ private:
 
 }  // namespace
 
+// A regular file only, so a FIFO or a socket named like a clip is refused at once instead of waited on; a copy
+// still being written is opened all the same.
 bool HostClipSource::open() {
     nextUnit = 0;
-    return file.Open(filePath.c_str());
+    return file.Open(filePath.c_str(), kOpenRegularOnly | kOpenShareWriters);
 }
 
 uint32_t HostClipSource::readUnits(uint64_t first, uint32_t count, uint8_t* units) {

@@ -70,6 +70,18 @@ void markSharedData(std::vector<ClipFile>* clips, const std::vector<const Direct
     }
 }
 
+DamageKind kindOf(VolumeDamageKind kind) {
+    switch (kind) {
+        case VolumeDamageKind::EntryUnreadable:
+            return DamageKind::EntryUnreadable;
+        case VolumeDamageKind::DirectoryUnreadable:
+            return DamageKind::DirectoryUnreadable;
+        case VolumeDamageKind::ExtentsUnreadable:
+            break;
+    }
+    return DamageKind::ExtentsUnreadable;
+}
+
 // Only exact clip names count inside an image: ten bytes ending in ".m2ts" or ".fmts", case included.
 bool isClipName(const DirectoryNode* node) {
     if (node->isDirectory) return false;
@@ -90,6 +102,19 @@ public:
         return volume.openDevice(given);
     }
     ~ImageSource() override { delete device; }
+
+    void describeMount(std::vector<DiscNote>* notes, std::vector<DiscDamage>* damage) override {
+        const MountNotes& used = volume.notes;
+        if (used.anchorSector != 256) notes->push_back({NoteKind::ReserveAnchor, used.anchorSector});
+        if (used.reserveSequence) notes->push_back({NoteKind::ReserveSequence, used.sequenceSector});
+        if (used.vatSector != 0) notes->push_back({NoteKind::VatBeforeEnd, used.vatSector});
+        const uint32_t found = volumeDamageCount(&volume);
+        uint32_t named = 0;
+        for (; const VolumeDamage* record = volumeDamageAt(&volume, named); ++named) {
+            damage->push_back({kindOf(record->kind), record->path ? record->path : "", record->sector});
+        }
+        if (found > named) damage->push_back({DamageKind::MoreUnrecorded, "", found - named});
+    }
     bool hasContentFolder() override {
         DirectoryNode* aacs = findNode(&volume, nullptr, "AACS/");
         if (!aacs) return false;

@@ -128,13 +128,25 @@ void JsonReporter::runFailed(RunFailure failure) {
     emit(object);
 }
 
+void JsonReporter::discNoted(const DiscNote& note) {
+    static const char* const kKinds[] = {"reserve-anchor", "reserve-sequence", "vat-before-end"};
+    std::string object = "{\"type\":\"note\"";
+    appendField(&object, "what", kKinds[static_cast<int>(note.kind)]);
+    appendNumber(&object, "sector", note.sector);
+    emit(object);
+}
+
 void JsonReporter::discDamaged(const DiscDamage& damage) {
     static const char* const kKinds[] = {"table-too-large", "entry-unreadable", "directory-unreadable",
-                                         "extents-unreadable"};
+                                         "extents-unreadable", "more"};
     std::string object = "{\"type\":\"damage\"";
-    appendField(&object, "path", damage.path.c_str());
     appendField(&object, "what", kKinds[static_cast<int>(damage.kind)]);
-    if (damage.kind != DamageKind::TableTooLarge) appendNumber(&object, "sector", damage.sector);
+    if (damage.kind == DamageKind::MoreUnrecorded) {
+        appendNumber(&object, "count", damage.sector);
+    } else {
+        appendField(&object, "path", damage.path.c_str());
+        if (damage.kind != DamageKind::TableTooLarge) appendNumber(&object, "sector", damage.sector);
+    }
     emit(object);
 }
 

@@ -14,6 +14,7 @@ public:
     void runStarted(const char* discPath) override;
     void runFailed(RunFailure failure) override;
     void contentPairMerged(uint32_t, const ContentCertificate&, const ClipHashEntry*, uint32_t) override {}
+    void discNoted(const DiscNote& note) override;
     void discDamaged(const DiscDamage& damage) override;
     void verificationStarted(const std::vector<ClipFile>& clips, bool useSha256) override;
     void clipStarted(const ClipFile& clip) override;

@@ -26,11 +26,24 @@ enum class DamageKind : uint8_t {
     EntryUnreadable,      // a file entry
     DirectoryUnreadable,  // a directory's data
     ExtentsUnreadable,    // a continuation area of a file's allocation descriptors
+    MoreUnrecorded,       // more structures past those named; `sector` holds their count, `path` is empty
 };
 
 struct DiscDamage {
     DamageKind kind;
     std::string path;  // inside the disc, "BDMV/STREAM/" style; a directory ends in '/'
+    uint32_t sector;
+};
+
+// A reserve structure the mount used because the main one was unreadable or unusable: said, not counted.
+enum class NoteKind : uint8_t {
+    ReserveAnchor,    // `sector`: the anchor used instead of the one at sector 256
+    ReserveSequence,  // `sector`: first sector of the reserve volume descriptor sequence
+    VatBeforeEnd,     // `sector`: the VAT's file entry, found before the image's last sector
+};
+
+struct DiscNote {
+    NoteKind kind;
     uint32_t sector;
 };
 
@@ -42,6 +55,7 @@ public:
     virtual void runFailed(RunFailure failure) = 0;
     virtual void contentPairMerged(uint32_t pairNumber, const ContentCertificate& certificate,
                                    const ClipHashEntry* entries, uint32_t entryCount) = 0;
+    virtual void discNoted(const DiscNote& note) = 0;
     virtual void discDamaged(const DiscDamage& damage) = 0;
     // The stream folder's entries (those not kept are neither verified nor counted), before the first clip.
     virtual void verificationStarted(const std::vector<ClipFile>& clips, bool useSha256) = 0;

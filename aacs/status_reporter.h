@@ -33,6 +33,7 @@ public:
                            uint32_t entryCount) override {
         inner->contentPairMerged(pairNumber, certificate, entries, entryCount);
     }
+    void discNoted(const DiscNote& note) override { inner->discNoted(note); }
     void discDamaged(const DiscDamage& damage) override { inner->discDamaged(damage); }
     void verificationStarted(const std::vector<ClipFile>& clips, bool useSha256) override;
     void clipStarted(const ClipFile& clip) override;

@@ -26,6 +26,7 @@ public:
     void runStarted(const char*) override {}
     void runFailed(RunFailure) override { failed = true; }
     void contentPairMerged(uint32_t, const ContentCertificate&, const ClipHashEntry*, uint32_t) override {}
+    void discNoted(const DiscNote&) override {}
     void discDamaged(const DiscDamage&) override { damaged = true; }
     void verificationStarted(const std::vector<ClipFile>&, bool) override {}
     void clipStarted(const ClipFile&) override {}

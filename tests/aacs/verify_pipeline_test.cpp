@@ -67,6 +67,7 @@ public:
     void runStarted(const char*) override {}
     void runFailed(RunFailure) override {}
     void contentPairMerged(uint32_t, const ContentCertificate&, const ClipHashEntry*, uint32_t) override {}
+    void discNoted(const DiscNote&) override {}
     void discDamaged(const DiscDamage&) override {}
     void verificationStarted(const std::vector<ClipFile>&, bool) override {}
     void clipStarted(const ClipFile& c) override { log += c.name + " started\n"; }
