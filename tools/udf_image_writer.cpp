@@ -456,12 +456,12 @@ void Writer::plan() {
         vatDataBlock_ = metaBase_ + metaBlocks_;
         vatDataBlocks_ = vatEmbedded_ ? 0 : blocksFor(vatBytes);
         // The anchor at the last sector less 256 takes the first of the blocks left free before the VAT.
-        vatFeBlock_ = vatDataBlock_ + vatDataBlocks_ + kAnchorSector - 1;
+        vatFeBlock_ = vatDataBlock_ + vatDataBlocks_ + kAnchorSector;
         partitionLength_ = vatFeBlock_ + 1;
         totalSectors_ = kPartitionStart + partitionLength_;  // the VAT entry is the last sector
     } else {
         partitionLength_ = data;
-        totalSectors_ = kPartitionStart + partitionLength_ + kAnchorSector;
+        totalSectors_ = kPartitionStart + partitionLength_ + kAnchorSector + 1;
     }
 }
 
@@ -757,7 +757,7 @@ void Writer::buildVolume() {
     finishTag(d, kTagLvid, ver, kLvidSector, 80 + 8 * maps + 46 - 16);
     finishTag(sector(kLvidSector + 1), kTagTd, ver, kLvidSector + 1, 512 - 16);
 
-    std::vector<uint32_t> anchors{kAnchorSector, totalSectors_ - kAnchorSector};
+    std::vector<uint32_t> anchors{kAnchorSector, totalSectors_ - 1 - kAnchorSector};
     if (!virtualLayout) anchors.push_back(totalSectors_ - 1);
     for (uint32_t s : anchors) {
         d = sector(s);
