@@ -254,7 +254,9 @@ class DamagedDiscs(unittest.TestCase):
     def setUpClass(cls):
         cls.work = tempfile.mkdtemp(prefix="tamsel-damaged-")
         cls.slow = sanitized(ARGS.tamsel)
-        cls.time_limit = 30 if cls.slow else 5
+        # Time and memory are measured on the plain build; a sanitizer build, many times slower and with a
+        # heap of its own, is checked for ending at all and for what its sanitizers report.
+        cls.time_limit = 120 if cls.slow else 5
         cls.disc = os.path.join(cls.work, "disc")
         made = run([ARGS.sampledisc, cls.disc, "--clip", "00001.m2ts:8u", "--clip", "00002.m2ts:9u"])
         assert made.returncode == 0, made.stderr
@@ -524,6 +526,8 @@ class DamagedDiscs(unittest.TestCase):
 
     @unittest.expectedFailure  # waits for the run's bound on the clip bytes hashed
     def test_clip_entries_sharing_extents_over_one_hole(self):
+        if self.slow:
+            self.skipTest("a time bomb is measured on the plain build only")
         got = self.tamsel("1,000 entries sharing 200 extents over one 1 GiB hole", self.shared_hole_image())
         self.assertGreaterEqual(got.status, 1, got.out)
 
