@@ -1,8 +1,11 @@
-// Fuzz target: mount an image laid over blank sectors, walk the whole tree, look up the fixed paths and read
-// every file whole, in hash units and in unaligned ranges, checking what each read reports.
+// Fuzz target: mount an image laid over blank sectors, check what the mount recorded, walk the whole tree,
+// look up the fixed paths and read every file through in hash units, as the image run does, and whole and in
+// unaligned ranges, checking what each read reports. Run with a memory and a time limit, so that an input
+// that makes the reader take too much of either is a finding.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "fuzz/overlay_input.h"
@@ -14,9 +17,9 @@
 namespace {
 
 constexpr uint32_t kUnit = 196608;
-// Files are read only so far: an input may claim files of exabytes over a device of a few sectors, and the
-// reads of a clip unit are the same at every position.
-constexpr uint64_t kUnitsPerFile = 8;
+// Files are read through, unit by unit, until the bytes read by all files reach the device's size: the image
+// run hashes no more clip bytes than its image holds, since data that files or extents share is reported
+// rather than hashed again. Claims of exabytes stop there too.
 constexpr uint64_t kWholeFileLimit = 4u << 20;
 constexpr uint32_t kMaxFilesRead = 256;
 
@@ -63,7 +66,8 @@ uint32_t readChecked(UdfVolume* volume, const DirectoryNode* node, uint64_t posi
     return got;
 }
 
-void readFile(UdfVolume* volume, const DirectoryNode* node, std::vector<uint8_t>& unit, std::vector<uint8_t>& other) {
+void readFile(UdfVolume* volume, const DirectoryNode* node, std::vector<uint8_t>& unit, std::vector<uint8_t>& other,
+              uint64_t* budget) {
     if (node->size <= kWholeFileLimit || node->size > kMaxWholeFileSize) {
         uint32_t size = 0;
         uint8_t* whole = readWholeFile(volume, node, &size);
@@ -74,8 +78,9 @@ void readFile(UdfVolume* volume, const DirectoryNode* node, std::vector<uint8_t>
     }
     // Clip verification's reads: whole units at unit positions until one comes back short.
     uint32_t firstUnitBytes = 0;
-    for (uint64_t k = 0; k < kUnitsPerFile; ++k) {
+    for (uint64_t k = 0; *budget >= kUnit; ++k) {
         uint32_t got = readChecked(volume, node, k * kUnit, k == 0 ? unit.data() : other.data(), kUnit, 0);
+        *budget -= kUnit;
         if (k == 0) {
             firstUnitBytes = got;
         }
@@ -118,14 +123,37 @@ void readFile(UdfVolume* volume, const DirectoryNode* node, std::vector<uint8_t>
     readChecked(volume, node, 0, other.data(), 0, 0);
 }
 
+
+// What the mount recorded: its reserves within the image, every damage record complete and no more of them
+// than were counted.
+void checkRecords(const UdfVolume& volume) {
+    uint32_t last = volume.lastSector;
+    const MountNotes& notes = volume.notes;
+    check(notes.anchorSector == 256 || notes.anchorSector == last || notes.anchorSector + 256 == last);
+    check(notes.vatSector == 0 || notes.vatSector < last);
+    uint32_t recorded = 0;
+    while (const VolumeDamage* damage = volumeDamageAt(&volume, recorded)) {
+        // A file with an empty name at the root has an empty path; every path is there.
+        check(damage->path != nullptr);
+        check(std::strlen(damage->path) < (1u << 20));
+        ++recorded;
+    }
+    // Only a refused allocation of a path leaves damage counted but not recorded below the limit.
+    check(recorded == volumeDamageCount(&volume) ||
+          (recorded == kMaxRecordedDamage && volumeDamageCount(&volume) > recorded));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     UdfVolume volume;
-    if (!volume.openDevice(overlay::deviceFrom(data, size).release())) {
+    std::unique_ptr<FakeDevice> device = overlay::deviceFrom(data, size);
+    uint64_t budget = uint64_t(device->sectors()) * FakeDevice::kSectorSize;
+    if (!volume.openDevice(device.release())) {
         return 0;
     }
     check(volume.root != nullptr);
+    checkRecords(volume);
     std::vector<uint8_t> unit(kUnit);
     std::vector<uint8_t> other(kUnit);
 
@@ -146,7 +174,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         if (!node->isDirectory && filesRead < kMaxFilesRead) {
             ++filesRead;
-            readFile(&volume, node, unit, other);
+            readFile(&volume, node, unit, other, &budget);
         } else if (node->isDirectory) {
             uint32_t ignored = 0;
             check(readWholeFile(&volume, node, &ignored) == nullptr);

@@ -18,9 +18,9 @@ namespace overlay {
 
 constexpr size_t kHeaderBytes = 12;
 constexpr size_t kRecordHeaderBytes = 6;
-// Caps the device at 128 MiB so that a forged metadata file, which the reader copies whole, stays a size an
-// input can be run with many times a second.
-constexpr uint32_t kMaxSectors = 1u << 16;
+// Devices of up to 1 GiB, as large as the reader's own bounds must hold against: a forged metadata file, VAT
+// or clip may claim all of it, and the target runs with a memory and a time limit.
+constexpr uint32_t kMaxSectors = 1u << 19;
 
 inline uint32_t le32(const uint8_t* p) {
     return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);

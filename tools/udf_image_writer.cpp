@@ -447,18 +447,21 @@ void Writer::plan() {
         }
     }
 
+    // Anchors lie at 256, at the last sector less 256 and (but for write-once media, whose last sector is the
+    // VAT's entry) at the last sector, as UDF records them for a reader whose sector 256 is lost.
     if (o_.layout == UdfLayout::Virtual201) {
         metaBase_ = data;
         const uint64_t vatBytes = kVatHeaderLength + 4ull * metaBlocks_;
         vatEmbedded_ = o_.embedSmallFiles && vatBytes <= entryRoom;
         vatDataBlock_ = metaBase_ + metaBlocks_;
         vatDataBlocks_ = vatEmbedded_ ? 0 : blocksFor(vatBytes);
-        vatFeBlock_ = vatDataBlock_ + vatDataBlocks_;
+        // The anchor at the last sector less 256 takes the first of the blocks left free before the VAT.
+        vatFeBlock_ = vatDataBlock_ + vatDataBlocks_ + kAnchorSector;
         partitionLength_ = vatFeBlock_ + 1;
         totalSectors_ = kPartitionStart + partitionLength_;  // the VAT entry is the last sector
     } else {
         partitionLength_ = data;
-        totalSectors_ = kPartitionStart + partitionLength_ + 1;  // second anchor in the last sector
+        totalSectors_ = kPartitionStart + partitionLength_ + kAnchorSector + 1;
     }
 }
 
@@ -754,7 +757,7 @@ void Writer::buildVolume() {
     finishTag(d, kTagLvid, ver, kLvidSector, 80 + 8 * maps + 46 - 16);
     finishTag(sector(kLvidSector + 1), kTagTd, ver, kLvidSector + 1, 512 - 16);
 
-    std::vector<uint32_t> anchors{kAnchorSector};
+    std::vector<uint32_t> anchors{kAnchorSector, totalSectors_ - 1 - kAnchorSector};
     if (!virtualLayout) anchors.push_back(totalSectors_ - 1);
     for (uint32_t s : anchors) {
         d = sector(s);

@@ -11,6 +11,8 @@
 // Physical102: NSR02, one type 1 map holding everything.
 // Virtual201:  NSR03, a type 1 map plus a virtual partition map; file entries and directories are addressed
 //              through the VAT, whose file entry is the image's last sector.
+// Every layout records the anchor at sector 256 and at the last sector less 256, the others but Virtual201
+// at the last sector too, and a reserve copy of the volume descriptor sequence.
 enum class UdfLayout { Metadata250, Physical102, Virtual201 };
 
 struct UdfImageOptions {

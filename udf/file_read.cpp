@@ -34,11 +34,19 @@ bool readEmbedded(UdfVolume* volume, const DirectoryNode* node, uint64_t positio
 
 }  // namespace
 
-uint32_t collectRuns(const DirectoryNode* node, HeapArray<SectorRun>* runs, uint64_t first, uint32_t count) {
+uint32_t collectRuns(const DirectoryNode* node, HeapArray<SectorRun>* runs, uint64_t first, uint32_t count,
+                     ExtentCursor* cursor) {
     uint64_t c = 0;
+    uint32_t i = 0;
+    // A read that goes on from where the last one of this file ended starts at that extent, so reading a file
+    // of many extents from start to end walks its extent list once, not once per read.
+    if (cursor != nullptr && cursor->node == node && cursor->sector <= first && cursor->extent < node->extentCount) {
+        i = cursor->extent;
+        c = cursor->sector;
+    }
     uint64_t end = first + count;
     uint32_t toFind = count;
-    for (uint32_t i = 0; i < node->extentCount && toFind > 0 && c < end; ++i) {
+    for (; i < node->extentCount && toFind > 0 && c < end; ++i) {
         const FileExtent& extent = node->fileExtents[i];
         uint64_t s = sectorsFor(extent.length);
         uint64_t lo = c > first ? c : first;
@@ -52,6 +60,9 @@ uint32_t collectRuns(const DirectoryNode* node, HeapArray<SectorRun>* runs, uint
                 break;
             }
             toFind -= overlap;
+            if (cursor != nullptr) {
+                *cursor = {node, i, c};
+            }
         }
         c += s;
     }
@@ -80,7 +91,7 @@ bool readFileRange(UdfVolume* volume, const DirectoryNode* node, uint64_t positi
     uint64_t firstSector = position / kSectorSize;
     uint32_t sectorCount = uint32_t(sectorsFor(uint64_t(head) + n));
     HeapArray<SectorRun> runs;
-    uint32_t runCount = collectRuns(node, &runs, firstSector, sectorCount);
+    uint32_t runCount = collectRuns(node, &runs, firstSector, sectorCount, &volume->readCursor);
 
     if (head == 0 && (wholeSectors != 0 || n % kSectorSize == 0)) {
         uint32_t sectorsRead = 0;

@@ -21,5 +21,7 @@ uint8_t* readWholeFile(UdfVolume* volume, const DirectoryNode* node, uint32_t* s
 constexpr uint64_t kMaxWholeFileSize = 0x40000000;
 
 // Runs of image sectors holding file sectors [first, first + count); fewer sectors when the extents end
-// first.
-uint32_t collectRuns(const DirectoryNode* node, HeapArray<SectorRun>* runs, uint64_t first, uint32_t count);
+// first. With a cursor, the walk starts where the cursor's last read of the same file left off when that lies
+// before `first`, and the cursor is moved to the extent that holds the last sector found.
+uint32_t collectRuns(const DirectoryNode* node, HeapArray<SectorRun>* runs, uint64_t first, uint32_t count,
+                     ExtentCursor* cursor = nullptr);

@@ -96,6 +96,14 @@ struct VolumeDamage {
     const char* path;
 };
 
+// Where the last read of a file's data left off in its extent list: the extent and the file sector it starts
+// at. Reads of one file from start to end thus walk its extents once.
+struct ExtentCursor {
+    const DirectoryNode* node;
+    uint32_t extent;
+    uint64_t sector;
+};
+
 // Damage records a volume keeps; past them damage is only counted. A disc with more than this many
 // unreadable structures is told apart by the count.
 constexpr uint32_t kMaxRecordedDamage = 64;
@@ -122,6 +130,7 @@ struct UdfVolume {
     VolumeDamage damage[kMaxRecordedDamage] = {};
     uint32_t damageRecorded = 0;
     uint32_t damageFound = 0;
+    ExtentCursor readCursor = {nullptr, 0, 0};
 
     UdfVolume();
     ~UdfVolume();

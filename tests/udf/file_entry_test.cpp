@@ -388,15 +388,46 @@ TEST(CollectRuns, RangesMapOntoTheExtentsThatHoldThem) {
         {6, 1, {}},
         {0x100000000ull, 1, {}},
     };
-    for (const auto& c : cases) {
-        HeapArray<SectorRun> runs;
-        uint32_t n = collectRuns(&node, &runs, c.first, c.count);
-        std::vector<std::pair<uint32_t, uint32_t>> got;
-        for (uint32_t i = 0; i < n; ++i) {
-            got.push_back({runs[i].sector, runs[i].count});
+    // The same answers without a cursor, and with one carried from each case to the next (forward, backward
+    // and past the end), as a reader going through a file does.
+    ExtentCursor cursor = {nullptr, 0, 0};
+    for (ExtentCursor* carried : {static_cast<ExtentCursor*>(nullptr), &cursor}) {
+        for (const auto& c : cases) {
+            HeapArray<SectorRun> runs;
+            uint32_t n = collectRuns(&node, &runs, c.first, c.count, carried);
+            std::vector<std::pair<uint32_t, uint32_t>> got;
+            for (uint32_t i = 0; i < n; ++i) {
+                got.push_back({runs[i].sector, runs[i].count});
+            }
+            EXPECT_EQ(got, c.runs) << "first " << c.first << " count " << c.count << (carried ? " cursor" : "");
         }
-        EXPECT_EQ(got, c.runs) << "first " << c.first << " count " << c.count;
     }
+}
+
+TEST(CollectRuns, ReadingAFileThroughWalksItsExtentsOnce) {
+    // 100,000 extents of one sector each, read a sector at a time: with the cursor each read starts at its
+    // own extent, which the extent just before it shows by being where the cursor stands.
+    const uint32_t count = 100000;
+    std::vector<FileExtent> extents(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        extents[i] = {1000 + 2 * i, 2048};
+    }
+    DirectoryNode node = {};
+    node.fileExtents = extents.data();
+    node.extentCount = count;
+    ExtentCursor cursor = {nullptr, 0, 0};
+    for (uint32_t s = 0; s < count; ++s) {
+        HeapArray<SectorRun> runs;
+        ASSERT_EQ(collectRuns(&node, &runs, s, 1, &cursor), 1u);
+        ASSERT_EQ(runs[0].sector, 1000 + 2 * s);
+        ASSERT_EQ(cursor.extent, s);
+        ASSERT_EQ(cursor.sector, s);
+    }
+    // Another file's read does not start from this one's place.
+    DirectoryNode other = node;
+    HeapArray<SectorRun> runs;
+    ASSERT_EQ(collectRuns(&other, &runs, 0, 1, &cursor), 1u);
+    EXPECT_EQ(runs[0].sector, 1000u);
 }
 
 }  // namespace
