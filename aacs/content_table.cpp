@@ -22,6 +22,19 @@ ContentCertificate decodeCertificate(const uint8_t* p) {
     return c;
 }
 
+// Makes an array hold at least `needed` records, doubling its room but never past `limit`; false when the heap
+// refuses, the array then kept as it was.
+bool reserveRecords(void** array, uint32_t* capacity, uint32_t needed, uint32_t limit, size_t recordBytes) {
+    if (needed <= *capacity) return true;
+    uint64_t room = std::max<uint64_t>({needed, uint64_t(*capacity) * 2, 64});
+    if (room > limit) room = std::max(needed, limit);
+    void* grown = heapRealloc(*array, static_cast<size_t>(room) * recordBytes);
+    if (!grown) return false;
+    *array = grown;
+    *capacity = static_cast<uint32_t>(room);
+    return true;
+}
+
 }  // namespace
 
 bool addContentPair(ContentHashTable* table, const uint8_t* certificate, uint64_t certificateSize,
@@ -49,18 +62,18 @@ bool addContentPair(ContentHashTable* table, const uint8_t* certificate, uint64_
         cut = true;
     }
 
-    if (n > 0) {
-        size_t bytes = static_cast<size_t>(table->entryCount + n) * sizeof(ClipHashEntry);
-        void* grown = table->entries ? heapRealloc(table->entries, bytes) : heapAlloc(bytes);
-        if (!grown) return false;
-        table->entries = static_cast<ClipHashEntry*>(grown);
+    void* entries = table->entries;
+    void* values = table->unitHashes;
+    if (!reserveRecords(&entries, &table->entryCapacity, table->entryCount + n, kMaxTableEntries,
+                        sizeof(ClipHashEntry))) {
+        return false;
     }
-    if (m > 0) {
-        size_t bytes = static_cast<size_t>(table->unitHashCount + m) * kUnitHashBytes;
-        void* grown = table->unitHashes ? heapRealloc(table->unitHashes, bytes) : heapAlloc(bytes);
-        if (!grown) return false;
-        table->unitHashes = static_cast<uint8_t(*)[kUnitHashBytes]>(grown);
+    table->entries = static_cast<ClipHashEntry*>(entries);
+    if (!reserveRecords(&values, &table->unitHashCapacity, table->unitHashCount + m, kMaxTableUnits,
+                        kUnitHashBytes)) {
+        return false;
     }
+    table->unitHashes = static_cast<uint8_t(*)[kUnitHashBytes]>(values);
 
     table->useSha256 = cert.CertType == 0x10;
     table->present = true;

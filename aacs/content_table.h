@@ -42,6 +42,9 @@ struct ContentHashTable {
     bool present;
     // Set when a pair listed more entries or values than the table may hold; those were left out.
     bool cut;
+    // Records the arrays have room for: they grow by doubling, so many small pairs cost no more than one.
+    uint32_t entryCapacity;
+    uint32_t unitHashCapacity;
 };
 
 // Merges one pair and returns whether it was merged, with its decoded certificate in *merged. Reads never

@@ -169,7 +169,7 @@ TEST_F(ContentTable, LimitsLeaveTheRestOutAndMarkTheTableCut) {
 TEST(RunEnd, NeverBeyondTheLoadedValues) {
     ClipHashEntry entries[] = {{0, 1, 0}, {50, 2, 0}};
     uint8_t values[10][8] = {};
-    ContentHashTable t{entries, 2, values, 10, false, true, false};
+    ContentHashTable t{entries, 2, values, 10, false, true, false, 2, 10};
     EXPECT_EQ(runEnd(&t, 0), 10u);
     EXPECT_EQ(runEnd(&t, 1), 10u);
 }

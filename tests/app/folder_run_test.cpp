@@ -211,7 +211,7 @@ TEST(FolderRun, LongRootPathsAreComposedWhole) {
         // The ANSI file calls of Windows stop at 260 characters, and the test's own file calls as well, so the
         // disc cannot be made there; such a root fails like any path that cannot be opened, echoed whole.
         auto r = runTamsel({"-nologo", root});
-        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.output, "Failed to parse UDF file system in " + root + "!\n");
         return;
     }
