@@ -51,14 +51,14 @@ bool isSkipped(const ClipFile& clip, uint32_t listedUnits) {
 
 ClipPlan planClip(const ContentIndex& index, const ClipFile& clip) {
     const ListedClip* listed = index.find(clip.number);
-    if (isSkipped(clip, listed ? listed->listedUnits : 0) || clip.sharesData) return {false, 0};
-    if (!listed) return {true, 0};
+    if (isSkipped(clip, listed ? listed->listedUnits : 0) || clip.sharesData) return {false, 0, 0};
+    if (!listed) return {true, 0, 0};
     const uint64_t whole = clip.size / kHashUnitSize;
     UnitWalk walk(index, *listed);
     uint64_t units = 0;
     uint32_t value = 0;
     while (units < whole && walk.next(&value)) ++units;
-    return {true, units};
+    return {true, units, units == whole ? static_cast<uint32_t>(clip.size % kHashUnitSize) : 0u};
 }
 
 ClipResult verifyClip(const ContentIndex& index, UnitFeed* feed, const ClipFile& clip,
@@ -91,7 +91,8 @@ ClipResult verifyClip(const ContentIndex& index, UnitFeed* feed, const ClipFile&
     }
 
     UnitWalk walk(index, *listed);
-    for (uint64_t ordinal = 0; ordinal < result.wholeUnits; ++ordinal) {
+    uint64_t ordinal = 0;
+    for (; ordinal < result.wholeUnits; ++ordinal) {
         uint32_t u = 0;
         if (!walk.next(&u)) {
             reporter->noHashUnit(clip, u);
@@ -112,6 +113,12 @@ ClipResult verifyClip(const ContentIndex& index, UnitFeed* feed, const ClipFile&
         ++result.mismatchedUnits;
         reporter->unitMismatched(clip, offset, table->unitHashes[u], tail);
         if (settings.abortOnMismatch) break;
+    }
+    const uint32_t tailBytes = static_cast<uint32_t>(clip.size % kHashUnitSize);
+    if (ordinal == result.wholeUnits && tailBytes != 0 &&
+        !feed->tailReadable(result.wholeUnits * kHashUnitSize, tailBytes)) {
+        reporter->clipUnreadable(clip, result.wholeUnits * kHashUnitSize);
+        result.shortfall = Shortfall::Unreadable;
     }
     feed->close();
     if (result.wholeUnits < result.listedUnits) {

@@ -19,6 +19,8 @@ public:
     // Reads `count` units from unit `first` (counted from 0) into `units`, one after another; returns how many
     // were read whole, stopping at the first that could not be.
     virtual uint32_t readUnits(uint64_t first, uint32_t count, uint8_t* units) = 0;
+    // Reads the clip's last partial unit, `length` bytes at `offset`; false when not all of it could be read.
+    virtual bool readTail(uint64_t offset, uint32_t length, uint8_t* buffer) = 0;
     virtual void close() = 0;
     // The name "cannot open file" reports.
     virtual const char* path() const = 0;
@@ -33,6 +35,9 @@ public:
     virtual const char* path() const = 0;
     // The last 8 bytes of the next unit's digest; false when that unit could not be read whole.
     virtual bool next(uint8_t tail[8]) = 0;
+    // Whether the bytes after the last whole unit (`length` of them, at `offset`) can be read: no value covers
+    // them, but a clip cut inside them is not whole.
+    virtual bool tailReadable(uint64_t offset, uint32_t length) = 0;
     // Done with the clip: whatever was read ahead for it is thrown away.
     virtual void close() = 0;
 };
@@ -48,6 +53,9 @@ public:
     bool open() override { return source->open(); }
     const char* path() const override { return source->path(); }
     bool next(uint8_t tail[8]) override;
+    bool tailReadable(uint64_t offset, uint32_t length) override {
+        return source->readTail(offset, length, unitBuffer);
+    }
     void close() override { source->close(); }
 
 private:
@@ -93,6 +101,7 @@ int unitPercent(uint64_t offset, uint64_t clipSize);
 struct ClipPlan {
     bool opens;
     uint64_t units;
+    uint32_t tailBytes;  // the last partial unit, read for its readability once every whole unit was
 };
 ClipPlan planClip(const ContentIndex& index, const ClipFile& clip);
 

@@ -65,6 +65,7 @@ public:
     bool open() override { return reading.open(); }
     const char* path() const override { return reading.path(); }
     bool next(uint8_t tail[8]) override { return reading.next(tail); }
+    bool tailReadable(uint64_t offset, uint32_t length) override { return reading.tailReadable(offset, length); }
     void close() override { reading.close(); }
 
 private:

@@ -103,6 +103,12 @@ uint32_t HostClipSource::readUnits(uint64_t first, uint32_t count, uint8_t* unit
     return whole;
 }
 
+bool HostClipSource::readTail(uint64_t offset, uint32_t length, uint8_t* buffer) {
+    if (file.Seek(static_cast<int64_t>(offset), kSeekBegin) != offset) return false;
+    nextUnit = UINT64_MAX;  // the position is past the units now
+    return file.Read(buffer, length) == length;
+}
+
 int runFolder(const char* root, const RunSettings& settings, RunReporter* reporter) {
     FolderSource source(root);
     return runDisc(&source, settings, reporter);

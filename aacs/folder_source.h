@@ -13,6 +13,7 @@ public:
     explicit HostClipSource(std::string path) : filePath(std::move(path)) {}
     bool open() override;
     uint32_t readUnits(uint64_t first, uint32_t count, uint8_t* units) override;
+    bool readTail(uint64_t offset, uint32_t length, uint8_t* buffer) override;
     void close() override { file.Close(); }
     const char* path() const override { return filePath.c_str(); }
 

@@ -24,6 +24,10 @@ public:
         readFileRange(volume, node, first * kHashUnitSize, units, count * kHashUnitSize, &got, 0);
         return got / kHashUnitSize;
     }
+    bool readTail(uint64_t offset, uint32_t length, uint8_t* buffer) override {
+        uint32_t got = 0;
+        return readFileRange(volume, node, offset, buffer, length, &got, 0) && got == length;
+    }
     void close() override {}
     const char* path() const override { return node->name; }
 

@@ -57,6 +57,28 @@ public:
         }
     }
 
+    bool tailReadable(uint64_t, uint32_t) override {
+        std::unique_lock<std::mutex> hold(pipeline->lock);
+        for (;;) {
+            while (pipeline->freeStaleSlot(position)) {
+            }
+            if (pipeline->nextTake == pipeline->nextFill) {
+                if (pipeline->readerDone) return false;
+                pipeline->consumerWake.wait(hold);
+                continue;
+            }
+            Slot& slot = pipeline->slotAt(pipeline->nextTake);
+            if (slot.position < position) {
+                pipeline->consumerWake.wait(hold);
+                continue;
+            }
+            if (slot.position != position || !slot.tail) return false;
+            const bool readable = slot.delivered == 1;
+            pipeline->freeOldest();
+            return readable;
+        }
+    }
+
     void close() override {
         std::unique_lock<std::mutex> hold(pipeline->lock);
         pipeline->closedThrough = position;
@@ -116,7 +138,7 @@ void VerifyPipeline::hashUnits() {
         uint32_t k = 0;
         for (uint64_t s = nextTake; s < nextFill && !work; ++s) {
             Slot& slot = slotAt(s);
-            if (!slot.discarding && slot.claimed < slot.delivered) {
+            if (!slot.discarding && !slot.tail && slot.claimed < slot.delivered) {
                 work = &slot;
                 k = slot.claimed++;
             }
@@ -166,33 +188,23 @@ void VerifyPipeline::readAll(DiscSource* source) {
         }
         consumerWake.notify_one();
         if (!ok) continue;
-        for (uint64_t first = 0; first < plan.units;) {
+        uint64_t first = 0;
+        while (first < plan.units) {
             const uint32_t n = plan.units - first < chunkUnits ? uint32_t(plan.units - first) : chunkUnits;
-            Slot* slot = nullptr;
-            {
-                std::unique_lock<std::mutex> hold(lock);
-                readerWake.wait(hold, [&] { return cancelled(p) || nextFill - nextTake < ring.size(); });
-                if (cancelled(p)) break;
-                slot = &slotAt(nextFill);
-            }
-            // The slot lies outside the range the others look at until it is published below.
+            Slot* slot = acquire(p);
+            if (!slot) break;
+            // The slot lies outside the range the others look at until it is published.
             const uint32_t got = clip->readUnits(first, n, slot->data);
-            {
-                std::lock_guard<std::mutex> hold(lock);
-                slot->position = p;
-                slot->first = first;
-                slot->requested = n;
-                slot->delivered = got;
-                slot->claimed = 0;
-                slot->finished = 0;
-                slot->discarding = false;
-                std::fill(slot->hashed.begin(), slot->hashed.end(), uint8_t(0));
-                ++nextFill;
-            }
-            workerWake.notify_all();
-            consumerWake.notify_one();
+            publish(slot, p, first, n, got, false);
             if (got < n) break;
             first += got;
+        }
+        // Once every whole unit is read, the rest of the clip is read too, only to know that it can be.
+        if (first == plan.units && plan.tailBytes != 0) {
+            if (Slot* slot = acquire(p)) {
+                const bool readable = clip->readTail(first * kHashUnitSize, plan.tailBytes, slot->data);
+                publish(slot, p, first, 1, readable ? 1 : 0, true);
+            }
         }
         clip->close();
     }
@@ -200,6 +212,31 @@ void VerifyPipeline::readAll(DiscSource* source) {
         std::lock_guard<std::mutex> hold(lock);
         readerDone = true;
     }
+    consumerWake.notify_one();
+}
+
+VerifyPipeline::Slot* VerifyPipeline::acquire(size_t position) {
+    std::unique_lock<std::mutex> hold(lock);
+    readerWake.wait(hold, [&] { return cancelled(position) || nextFill - nextTake < ring.size(); });
+    return cancelled(position) ? nullptr : &slotAt(nextFill);
+}
+
+void VerifyPipeline::publish(Slot* slot, size_t position, uint64_t first, uint32_t requested, uint32_t delivered,
+                             bool tail) {
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        slot->position = position;
+        slot->first = first;
+        slot->requested = requested;
+        slot->delivered = delivered;
+        slot->claimed = 0;
+        slot->finished = 0;
+        slot->discarding = false;
+        slot->tail = tail;
+        std::fill(slot->hashed.begin(), slot->hashed.end(), uint8_t(0));
+        ++nextFill;
+    }
+    if (!tail) workerWake.notify_all();
     consumerWake.notify_one();
 }
 

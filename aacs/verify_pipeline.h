@@ -48,6 +48,7 @@ private:
         uint32_t claimed = 0;    // units handed to workers
         uint32_t finished = 0;   // units the workers are done with
         bool discarding = false; // its clip was closed: no unit is handed out any more
+        bool tail = false;       // the clip's last partial unit, read only to know it can be; nothing to hash
         std::vector<uint8_t> hashed;
         std::vector<uint8_t> tails;  // 8 bytes per unit
     };
@@ -59,6 +60,9 @@ private:
     // worker still reads it; true when one was freed.
     bool freeStaleSlot(size_t position);
     void freeOldest();
+    // Reader side: the next free slot, waiting for one; null when verification closed the clip meanwhile.
+    Slot* acquire(size_t position);
+    void publish(Slot* slot, size_t position, uint64_t first, uint32_t requested, uint32_t delivered, bool tail);
     bool cancelled(size_t position) const { return closedThrough != kNone && position <= closedThrough; }
 
     static constexpr size_t kNone = SIZE_MAX;

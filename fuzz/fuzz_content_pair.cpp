@@ -50,6 +50,13 @@ class MemoryClip : public ClipSource {
         }
         return count;
     }
+    bool readTail(uint64_t offset, uint32_t length, uint8_t* buffer) override {
+        if (offset + length > clipBytes().size() || offset / kHashUnitSize >= failFrom) {
+            return false;
+        }
+        std::memcpy(buffer, clipBytes().data() + offset, length);
+        return true;
+    }
     void close() override {}
     const char* path() const override { return "00001.m2ts"; }
 

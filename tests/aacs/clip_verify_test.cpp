@@ -35,6 +35,12 @@ public:
         }
         return count;
     }
+    bool readTail(uint64_t offset, uint32_t length, uint8_t* buffer) override {
+        ++tailReads;
+        if (offset + length > bytes.size() || offset + length > failFrom) return false;
+        std::memcpy(buffer, bytes.data() + offset, length);
+        return true;
+    }
     void close() override { ++closes; }
     const char* path() const override { return "/disc/BDMV/STREAM/00001.m2ts"; }
 
@@ -48,7 +54,7 @@ public:
     std::vector<uint8_t> bytes;
     uint64_t failFrom = UINT64_MAX;
     bool openable = true;
-    int opens = 0, reads = 0, closes = 0;
+    int opens = 0, reads = 0, closes = 0, tailReads = 0;
 };
 
 // A table whose entries are given and whose values are the true ones of `clip` for units [0, values),
@@ -173,6 +179,23 @@ TEST_F(VerifyClip, HalfUnitAtTheEndIsNeverCompared) {
     clip.bytes.back() ^= 1;  // inside the last half unit
     EXPECT_EQ(run(t, clip), "matched");
     EXPECT_EQ(output, "00001.m2ts content hash match\n");
+}
+
+// The last partial unit has no value, but a clip cut inside it is not whole: it must be readable.
+TEST_F(VerifyClip, LastPartialUnitMustBeReadable) {
+    MemoryClip clip(15 * kHashUnitSize / 2);
+    Table t(clip, {{0, 1, 0}}, 7, true);
+    EXPECT_EQ(run(t, clip), "matched");
+    EXPECT_EQ(clip.tailReads, 1);
+    clip.failFrom = 7 * kHashUnitSize + 1000;
+    EXPECT_EQ(run(t, clip), "unverified: unreadable");
+    EXPECT_EQ(output, "00001.m2ts cannot be read at offset 1376256\n");
+    // A clip that stopped before its last whole unit never reads what follows.
+    clip.tailReads = 0;
+    options.abortOnMismatch = true;
+    clip.corrupt(0);
+    EXPECT_EQ(run(t, clip), "mismatched 1");
+    EXPECT_EQ(clip.tailReads, 0);
 }
 
 TEST_F(VerifyClip, MismatchAtUnitFiveOfTen) {

@@ -209,8 +209,10 @@ class HostileInputs(unittest.TestCase):
         # The image ends with 256 sectors that hold only the reserve anchors; a cut into the last clip's whole
         # units is made from where its data ends.
         last_clip_end = max(clip_end.values())
+        # The last clip is seven and a half units: a cut 1000 bytes before its end lies in its last partial
+        # unit, which no value covers, but which must be there all the same.
         cuts = [0, 1, 16 * SECTOR + 100, 26 * SECTOR, 256 * SECTOR, 257 * SECTOR, len(data) // 2,
-                last_clip_end - 3 * UNIT, len(data) - SECTOR, len(data) - 1]
+                last_clip_end - 3 * UNIT, last_clip_end - 1000, len(data) - SECTOR, len(data) - 1]
         for cut in cuts:
             with self.subTest(cut=cut):
                 path = self.write("cut", data[:cut])
