@@ -5,8 +5,10 @@
 
 #include "udf/udf_volume.h"
 
-// One READ (10) moves at most this many sectors.
-constexpr uint32_t kMaxSectorsPerCommand = 32;
+// One READ (10) moves at most this many sectors: a whole chunk of eight hash units (1.5 MiB), which the run
+// reads ahead with one request. Its count field could carry 65,535; commands of 32 sectors (64 KiB) left a run
+// on an image that is not in the page cache at two thirds of the speed of one with these.
+constexpr uint32_t kMaxSectorsPerCommand = 768;
 
 // Sectors read straight from the image, in order from the first: a command that comes back short counts the
 // sectors it delivered, and no command follows it.

@@ -17,20 +17,24 @@ Bytes numberedSectors(uint32_t count) {
     return image.bytes;
 }
 
-TEST(SectorReads, SeventySectorsGoAsThirtyTwoThirtyTwoSix) {
+// Two commands' worth and six sectors more go as three commands.
+constexpr uint32_t kC = kMaxSectorsPerCommand;
+constexpr uint32_t kRead = 2 * kC + 6;
+
+TEST(SectorReads, LongReadsGoAsCommandsOfTheMostSectorsOneCarries) {
     UdfVolume volume;
-    FakeDevice* device = attach(volume, numberedSectors(200));
-    std::vector<uint8_t> buffer(70 * 2048);
-    ASSERT_EQ(readSectors(&volume, 10, 70, buffer.data()), 70u);
+    FakeDevice* device = attach(volume, numberedSectors(kRead + 20));
+    std::vector<uint8_t> buffer(size_t(kRead) * 2048);
+    ASSERT_EQ(readSectors(&volume, 10, kRead, buffer.data()), kRead);
     ASSERT_EQ(device->reads.size(), 3u);
-    const uint32_t expected[3][2] = {{10, 32}, {42, 32}, {74, 6}};
+    const uint32_t expected[3][2] = {{10, kC}, {10 + kC, kC}, {10 + 2 * kC, 6}};
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(device->reads[i].sector, expected[i][0]);
         EXPECT_EQ(device->reads[i].count, expected[i][1]);
         // Each command writes straight into its part of the caller's buffer.
-        EXPECT_EQ(device->reads[i].buffer, buffer.data() + (expected[i][0] - 10) * 2048);
+        EXPECT_EQ(device->reads[i].buffer, buffer.data() + size_t(expected[i][0] - 10) * 2048);
     }
-    for (uint32_t s = 0; s < 70; ++s) {
+    for (uint32_t s = 0; s < kRead; ++s) {
         ASSERT_EQ(buffer[s * 2048], uint8_t(10 + s));
         ASSERT_EQ(buffer[s * 2048 + 2047], uint8_t((10 + s) ^ 0xFF));
     }
@@ -43,18 +47,18 @@ TEST(SectorReads, FailedOrShortCommandKeepsTheSectorsItDeliveredAndEndsTheRead) 
         uint32_t expected;
         size_t commands;
     } cases[] = {
-        {FakeDevice::Fault::Fail, 50, 40, 2},   // inside the second command: its first 8 sectors count
-        {FakeDevice::Fault::Short, 50, 40, 2},  // answers true but delivers less
-        {FakeDevice::Fault::Fail, 42, 32, 2},   // at the very start of the second
-        {FakeDevice::Fault::Short, 79, 69, 3},  // the last sector of the third
+        {FakeDevice::Fault::Fail, 18 + kC, 8 + kC, 2},   // inside the second command: its first 8 sectors count
+        {FakeDevice::Fault::Short, 18 + kC, 8 + kC, 2},  // answers true but delivers less
+        {FakeDevice::Fault::Fail, 10 + kC, kC, 2},       // at the very start of the second
+        {FakeDevice::Fault::Short, 9 + kRead, kRead - 1, 3},  // the last sector of the third
         {FakeDevice::Fault::Fail, 10, 0, 1},
     };
     for (const auto& c : cases) {
         UdfVolume volume;
-        FakeDevice* device = attach(volume, numberedSectors(200));
+        FakeDevice* device = attach(volume, numberedSectors(kRead + 20));
         device->failFrom(c.faultSector, c.fault);
-        std::vector<uint8_t> buffer(70 * 2048, 0xEE);
-        EXPECT_EQ(readSectors(&volume, 10, 70, buffer.data()), c.expected) << "fault at " << c.faultSector;
+        std::vector<uint8_t> buffer(size_t(kRead) * 2048, 0xEE);
+        EXPECT_EQ(readSectors(&volume, 10, kRead, buffer.data()), c.expected) << "fault at " << c.faultSector;
         // No command is issued after the one that came back short.
         EXPECT_EQ(device->reads.size(), c.commands);
         // The sectors counted hold their own bytes.
