@@ -30,53 +30,30 @@ public:
     bool next(uint8_t tail[8]) override {
         std::unique_lock<std::mutex> hold(pipeline->lock);
         for (;;) {
-            while (pipeline->freeStaleSlot(position)) {
-            }
-            if (pipeline->nextTake == pipeline->nextFill) {
-                if (pipeline->readerDone) return false;
-                pipeline->consumerWake.wait(hold);
-                continue;
-            }
-            Slot& slot = pipeline->slotAt(pipeline->nextTake);
-            // An earlier clip's leftover that a worker still reads: it is freed when the worker is done.
-            if (slot.position < position) {
-                pipeline->consumerWake.wait(hold);
-                continue;
-            }
+            Slot* slot = oldestSlot(hold);
             // A later clip's data, or this clip's read that failed at this unit: nothing more to give.
-            if (slot.position != position || ordinal >= slot.first + slot.delivered) return false;
-            const uint32_t k = static_cast<uint32_t>(ordinal - slot.first);
-            if (!slot.hashed[k]) {
+            if (!slot || slot->position != position || slot->tail || ordinal >= slot->first + slot->delivered) {
+                return false;
+            }
+            const uint32_t k = static_cast<uint32_t>(ordinal - slot->first);
+            if (!slot->hashed[k]) {
                 pipeline->consumerWake.wait(hold);
                 continue;
             }
-            std::memcpy(tail, &slot.tails[size_t(k) * 8], 8);
+            std::memcpy(tail, &slot->tails[size_t(k) * 8], 8);
             ++ordinal;
-            if (k + 1 == slot.requested) pipeline->freeOldest();
+            if (k + 1 == slot->requested) pipeline->freeOldest();
             return true;
         }
     }
 
     bool tailReadable(uint64_t, uint32_t) override {
         std::unique_lock<std::mutex> hold(pipeline->lock);
-        for (;;) {
-            while (pipeline->freeStaleSlot(position)) {
-            }
-            if (pipeline->nextTake == pipeline->nextFill) {
-                if (pipeline->readerDone) return false;
-                pipeline->consumerWake.wait(hold);
-                continue;
-            }
-            Slot& slot = pipeline->slotAt(pipeline->nextTake);
-            if (slot.position < position) {
-                pipeline->consumerWake.wait(hold);
-                continue;
-            }
-            if (slot.position != position || !slot.tail) return false;
-            const bool readable = slot.delivered == 1;
-            pipeline->freeOldest();
-            return readable;
-        }
+        Slot* slot = oldestSlot(hold);
+        if (!slot || slot->position != position || !slot->tail) return false;
+        const bool readable = slot->delivered == 1;
+        pipeline->freeOldest();
+        return readable;
     }
 
     void close() override {
@@ -89,6 +66,22 @@ public:
     }
 
 private:
+    // The oldest slot once it holds this clip's data or a later clip's, after freeing what earlier clips left
+    // (waiting for a worker that still reads one); null when the reader has ended with nothing more.
+    Slot* oldestSlot(std::unique_lock<std::mutex>& hold) {
+        for (;;) {
+            while (pipeline->freeStaleSlot(position)) {
+            }
+            if (pipeline->nextTake != pipeline->nextFill) {
+                Slot& slot = pipeline->slotAt(pipeline->nextTake);
+                if (slot.position >= position) return &slot;
+            } else if (pipeline->readerDone) {
+                return nullptr;
+            }
+            pipeline->consumerWake.wait(hold);
+        }
+    }
+
     VerifyPipeline* pipeline;
     size_t position;
     uint64_t ordinal = 0;
