@@ -80,6 +80,13 @@ void ConsoleReporter::discDamaged(const DiscDamage& damage) {
         case DamageKind::MoreUnrecorded:
             printColored(kColorRed, "%u more structures could not be read\n", damage.sector);
             break;
+        case DamageKind::ContentFileUnusable:
+            printColored(kColorRed, "%s: content file could not be loaded\n", path.c_str());
+            break;
+        case DamageKind::LayersMissing:
+            printColored(kColorRed, "%s: content files of %u of the %u layers the certificates name\n", path.c_str(),
+                         damage.sector, damage.total);
+            break;
     }
 }
 

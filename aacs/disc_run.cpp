@@ -3,6 +3,7 @@
 #include "aacs/disc_run.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <thread>
 
@@ -13,17 +14,55 @@
 
 namespace {
 
-// Loading ends at the first pair that does not exist, or once the table is full: a later pair could add
-// nothing.
-void loadContentPairs(DiscSource* source, ContentHashTable* table, RunReporter* reporter) {
+// The name a run gives a content file in its messages.
+std::string contentFileName(const char* format, uint32_t index) {
+    char name[48];
+    std::snprintf(name, sizeof name, format, index);
+    return name;
+}
+
+// Merges one loaded pair and reports it; false when it could not be used, with the file to blame in *unusable.
+bool mergeContentPair(ContentHashTable* table, const ContentPairFiles& files, uint32_t index,
+                      uint32_t* layers, std::string* unusable, RunReporter* reporter) {
+    if (!files.certificate || !files.hashTable) {
+        *unusable = contentFileName(files.certificate ? "AACS/ContentHash%03u.tbl" : "AACS/Content%03u.cer", index);
+        return false;
+    }
+    const uint32_t before = table->entryCount;
+    ContentCertificate certificate;
+    if (!addContentPair(table, files.certificate, files.certificateSize, files.hashTable, files.hashTableSize,
+                        &certificate)) {
+        *unusable = contentFileName("AACS/Content%03u.cer", index);
+        return false;
+    }
+    *layers = std::max<uint32_t>(*layers, certificate.TotalNumberOfLayers);
+    reporter->contentPairMerged(index + 1, certificate, table->entries + before, table->entryCount - before);
+    return true;
+}
+
+// Loads the pairs from 000 on, to the first that does not exist, or until the table is full: a later pair could
+// add nothing. A pair that exists but cannot be used, a lone file of a pair, or fewer pairs than the
+// certificates name layers leave a layer's clips listed nowhere: that is damage, not a smaller disc.
+std::vector<DiscDamage> loadContentPairs(DiscSource* source, ContentHashTable* table, RunReporter* reporter) {
+    std::vector<DiscDamage> damage;
+    uint32_t merged = 0;
+    uint32_t layers = 0;
     for (uint32_t i = 0; !table->cut; ++i) {
         ContentPairFiles files;
-        PairLookup lookup = source->loadPair(i, &files);
-        if (lookup == PairLookup::Loaded) mergeContentPair(table, files, i + 1, reporter);
+        const PairLookup lookup = source->loadPair(i, &files);
+        std::string unusable;
+        if (lookup == PairLookup::Loaded) {
+            if (mergeContentPair(table, files, i, &layers, &unusable, reporter)) ++merged;
+        } else if (files.certificateFound != files.hashTableFound) {
+            unusable = contentFileName(files.certificateFound ? "AACS/ContentHash%03u.tbl" : "AACS/Content%03u.cer", i);
+        }
         heapFree(files.certificate);
         heapFree(files.hashTable);
-        if (lookup == PairLookup::End) return;
+        if (!unusable.empty()) damage.push_back({DamageKind::ContentFileUnusable, unusable, 0});
+        if (lookup == PairLookup::End) break;
     }
+    if (damage.empty() && merged < layers) damage.push_back({DamageKind::LayersMissing, "AACS/", merged, layers});
+    return damage;
 }
 
 // Units read with one request, and the chunks the reader may keep in flight: enough for every worker to
@@ -106,18 +145,6 @@ unsigned hashThreadsFor(unsigned requested) {
     return threads < kMaxHashThreads ? threads : kMaxHashThreads;
 }
 
-void mergeContentPair(ContentHashTable* table, const ContentPairFiles& files, uint32_t pairNumber,
-                      RunReporter* reporter) {
-    // A pair of which one file could not be loaded is passed over.
-    if (!files.certificate || !files.hashTable) return;
-    const uint32_t before = table->entryCount;
-    ContentCertificate certificate;
-    if (addContentPair(table, files.certificate, files.certificateSize, files.hashTable, files.hashTableSize,
-                       &certificate)) {
-        reporter->contentPairMerged(pairNumber, certificate, table->entries + before, table->entryCount - before);
-    }
-}
-
 // Every run that verifies nothing ends with status 1, so that no failure reads as an intact disc.
 int runDisc(DiscSource* source, const RunSettings& settings, RunReporter* reporter) {
     reporter->runStarted(source->path());
@@ -136,7 +163,8 @@ int runDisc(DiscSource* source, const RunSettings& settings, RunReporter* report
         return 1;
     }
     ContentHashTable table{};
-    loadContentPairs(source, &table, reporter);
+    const std::vector<DiscDamage> contentDamage = loadContentPairs(source, &table, reporter);
+    // With nothing merged the failure says it all.
     if (!table.present) {
         reporter->runFailed(RunFailure::NoContentTable);
         releaseContentTable(&table);
@@ -147,7 +175,8 @@ int runDisc(DiscSource* source, const RunSettings& settings, RunReporter* report
     reporter->verificationStarted(clips, table.useSha256);
 
     RunTotals totals{};
-    totals.damaged = !damage.empty();
+    for (const DiscDamage& found : contentDamage) reporter->discDamaged(found);
+    totals.damaged = !damage.empty() || !contentDamage.empty();
     if (table.cut) {
         reporter->discDamaged({DamageKind::TableTooLarge, "AACS/", 0});
         totals.damaged = true;

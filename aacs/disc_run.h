@@ -29,6 +29,3 @@ int runImage(const char* path, const RunSettings& settings, RunReporter* reporte
 // The same over a device already open, which the run owns from here on; `label` names it in messages.
 int runImageDevice(BlockDevice* device, const char* label, const RunSettings& settings, RunReporter* reporter);
 
-// Merges one loaded pair into the table and reports it; pairNumber is 1-based.
-void mergeContentPair(ContentHashTable* table, const ContentPairFiles& files, uint32_t pairNumber,
-                      RunReporter* reporter);

@@ -28,11 +28,14 @@ struct ContentPairFiles {
     uint64_t certificateSize = 0;
     uint8_t* hashTable = nullptr;
     uint64_t hashTableSize = 0;
+    // Whether a file of that name exists, loaded or not.
+    bool certificateFound = false;
+    bool hashTableFound = false;
 };
 
 enum class PairLookup {
     End,     // the certificate or its hash table does not exist: loading stops
-    Loaded,  // both exist; either may still be null (unreadable, empty, a directory)
+    Loaded,  // both exist; either may still be null (unreadable, empty, a directory, too large)
 };
 
 class DiscSource {
@@ -46,7 +49,7 @@ public:
     // What the mount used besides the main structures, and the structures it could not read.
     virtual void describeMount(std::vector<DiscNote>*, std::vector<DiscDamage>*) {}
     virtual bool hasContentFolder() = 0;
-    // Pair `index` (0 for Content000.cer and ContentHash000.tbl).
+    // Pair `index` (0 for Content000.cer and ContentHash000.tbl): both are looked up, and loaded when found.
     virtual PairLookup loadPair(uint32_t index, ContentPairFiles* files) = 0;
     // Every entry of the stream folder in the run's order; none when there is no stream folder.
     virtual void listClips(std::vector<ClipFile>* clips) = 0;

@@ -38,15 +38,11 @@ public:
 
     PairLookup loadPair(uint32_t index, ContentPairFiles* files) override {
         const int i = static_cast<int>(index);
-        if (!loadContentFile(composePath("%s%cAACS%cContent%03d.cer", root, sep, sep, i), &files->certificate,
-                             &files->certificateSize)) {
-            return PairLookup::End;
-        }
-        if (!loadContentFile(composePath("%s%cAACS%cContentHash%03d.tbl", root, sep, sep, i), &files->hashTable,
-                             &files->hashTableSize)) {
-            return PairLookup::End;
-        }
-        return PairLookup::Loaded;
+        files->certificateFound = loadContentFile(composePath("%s%cAACS%cContent%03d.cer", root, sep, sep, i),
+                                                  &files->certificate, &files->certificateSize);
+        files->hashTableFound = loadContentFile(composePath("%s%cAACS%cContentHash%03d.tbl", root, sep, sep, i),
+                                                &files->hashTable, &files->hashTableSize);
+        return files->certificateFound && files->hashTableFound ? PairLookup::Loaded : PairLookup::End;
     }
 
     // The wildcard is the name test: every entry it returns is a clip, in the order the host returns them.

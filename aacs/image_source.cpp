@@ -1,11 +1,11 @@
 // The disc image: the UDF volume mounted, content files and clips looked up and read inside it.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <map>
 
 #include "aacs/disc_run.h"
 #include "io/block_device.h"
-#include "console/console.h"
 #include "udf/directory_tree.h"
 #include "udf/block_mapping.h"
 #include "udf/file_read.h"
@@ -24,9 +24,11 @@ public:
         readFileRange(volume, node, first * kHashUnitSize, units, count * kHashUnitSize, &got, 0);
         return got / kHashUnitSize;
     }
+    // The offset follows whole units, so it starts a sector; the buffer holds a whole unit, so the last sector
+    // may be written whole and the tail goes as one read.
     bool readTail(uint64_t offset, uint32_t length, uint8_t* buffer) override {
         uint32_t got = 0;
-        return readFileRange(volume, node, offset, buffer, length, &got, 0) && got == length;
+        return readFileRange(volume, node, offset, buffer, length, &got, 1) && got == length;
     }
     void close() override {}
     const char* path() const override { return node->name; }
@@ -132,11 +134,11 @@ public:
 
     PairLookup loadPair(uint32_t index, ContentPairFiles* files) override {
         char name[32];
-        formatString(name, "Content%03d.cer", static_cast<int>(index));
-        if (!loadContentFile(name, &files->certificate, &files->certificateSize)) return PairLookup::End;
-        formatString(name, "ContentHash%03d.tbl", static_cast<int>(index));
-        if (!loadContentFile(name, &files->hashTable, &files->hashTableSize)) return PairLookup::End;
-        return PairLookup::Loaded;
+        std::snprintf(name, sizeof name, "Content%03u.cer", index);
+        files->certificateFound = loadContentFile(name, &files->certificate, &files->certificateSize);
+        std::snprintf(name, sizeof name, "ContentHash%03u.tbl", index);
+        files->hashTableFound = loadContentFile(name, &files->hashTable, &files->hashTableSize);
+        return files->certificateFound && files->hashTableFound ? PairLookup::Loaded : PairLookup::End;
     }
 
     // The children of the stream folder in the tree's order.

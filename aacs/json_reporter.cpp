@@ -138,11 +138,17 @@ void JsonReporter::discNoted(const DiscNote& note) {
 
 void JsonReporter::discDamaged(const DiscDamage& damage) {
     static const char* const kKinds[] = {"table-too-large", "entry-unreadable", "directory-unreadable",
-                                         "extents-unreadable", "more"};
+                                         "extents-unreadable", "more", "content-file-unusable", "layers-missing"};
     std::string object = "{\"type\":\"damage\"";
     appendField(&object, "what", kKinds[static_cast<int>(damage.kind)]);
     if (damage.kind == DamageKind::MoreUnrecorded) {
         appendNumber(&object, "count", damage.sector);
+    } else if (damage.kind == DamageKind::LayersMissing) {
+        appendField(&object, "path", damage.path.c_str());
+        appendNumber(&object, "pairs", damage.sector);
+        appendNumber(&object, "layers", damage.total);
+    } else if (damage.kind == DamageKind::ContentFileUnusable) {
+        appendField(&object, "path", damage.path.c_str());
     } else {
         appendField(&object, "path", damage.path.c_str());
         if (damage.kind != DamageKind::TableTooLarge) appendNumber(&object, "sector", damage.sector);
@@ -207,7 +213,8 @@ void JsonReporter::clipFinished(const ClipFile& clip, const ClipResult& result) 
 
 void JsonReporter::clipMissing(uint32_t clipNumber) {
     char name[32];
-    std::snprintf(name, sizeof name, "%05u.m2ts", clipNumber);
+    // As the text names it.
+    std::snprintf(name, sizeof name, "%05d.m2ts", static_cast<int>(clipNumber));
     std::string object = "{\"type\":\"missing\"";
     appendField(&object, "name", name);
     appendNumber(&object, "number", clipNumber);

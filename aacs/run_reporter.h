@@ -27,12 +27,16 @@ enum class DamageKind : uint8_t {
     DirectoryUnreadable,  // a directory's data
     ExtentsUnreadable,    // a continuation area of a file's allocation descriptors
     MoreUnrecorded,       // more structures past those named; `sector` holds their count, `path` is empty
+    ContentFileUnusable,  // a content certificate or hash table that exists (or whose partner does) and could
+                          // not be loaded or merged: the clips of its layer are listed nowhere
+    LayersMissing,        // fewer pairs were merged (`sector`) than the certificates name layers (`total`)
 };
 
 struct DiscDamage {
     DamageKind kind;
     std::string path;  // inside the disc, "BDMV/STREAM/" style; a directory ends in '/'
     uint32_t sector;
+    uint32_t total = 0;
 };
 
 // A reserve structure the mount used because the main one was unreadable or unusable: said, not counted.

@@ -142,20 +142,25 @@ TEST(FolderRun, ContentFilePairs) {
              fs::remove(a / "Content000.cer");
          },
          1, "Content hash table missing, unable to verify integrity of M2TS files.\n"},
-        // A clip the table has no entry for is not verified, so the disc is not called intact.
+        // A clip the table has no entry for is not verified, so the disc is not called intact; the pair whose
+        // file could not be loaded is named first.
         {"second table missing", [](const fs::path& a) { fs::remove(a / "ContentHash001.tbl"); }, 1,
+         "AACS/ContentHash001.tbl: content file could not be loaded\n"
          "00001.m2ts content hash match\nNo hash unit 0/00002/0\n" +
              summary("mismatch", 2, 1, "Unverified files  : 1\n")},
         // The later pair's entries index the merged values from 0, so they find none of their own.
         {"empty first certificate",
          [](const fs::path& a) { testsupport::writeFile(a / "Content000.cer", {}); }, 2,
-         "No hash unit 0/00001/0\nNo hash unit 0/00002/7\n" + summary("mismatch", 2, 0, "Unverified files  : 2\n")},
+         "AACS/Content000.cer: content file could not be loaded\nNo hash unit 0/00001/0\nNo hash unit 0/00002/7\n" +
+             summary("mismatch", 2, 0, "Unverified files  : 2\n")},
         {"first certificate is a folder",
          [](const fs::path& a) {
              fs::remove(a / "Content000.cer");
              fs::create_directory(a / "Content000.cer");
          },
-         2, "No hash unit 0/00001/0\nNo hash unit 0/00002/7\n" + summary("mismatch", 2, 0, "Unverified files  : 2\n")},
+         2,
+         "AACS/Content000.cer: content file could not be loaded\nNo hash unit 0/00001/0\nNo hash unit 0/00002/7\n" +
+             summary("mismatch", 2, 0, "Unverified files  : 2\n")},
     };
     for (const auto& c : cases) {
         TempDir dir;

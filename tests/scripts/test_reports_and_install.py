@@ -202,6 +202,14 @@ class Discs:
         os.remove(stream(cls.problems, "00005.m2ts"))
         with open(stream(cls.problems, "00006.m2ts"), "ab") as f:
             f.write(bytes(UNIT))
+        # Two layers, one clip each, and the second layer's content files damaged: its table gone, or both.
+        cls.layers = {}
+        for removed in (("ContentHash001.tbl",), ("Content001.cer", "ContentHash001.tbl")):
+            folder = make(w("layers-%d" % len(removed)), "--pairs", "2", "--clip", "00001.m2ts:8u",
+                          "--clip", "00002.m2ts:8u:pair=1")
+            for name in removed:
+                os.remove(os.path.join(folder, "AACS", name))
+            cls.layers[removed] = folder
         # An image cut inside the first clip's data.
         cls.readable = make(w("readable"), "--clip", "00001.m2ts:10u", "--clip", "00002.m2ts:8u")
         whole = image_of(cls.readable, "physical102")
@@ -284,6 +292,27 @@ class Reports(unittest.TestCase, Discs):
             self.check_report(self.cut_image, [], 2, [
                 clip(r, "00001.m2ts", "unverified", "unreadable", unreadableAt=3 * UNIT),
                 clip(r, "00002.m2ts", "unverified", "unreadable", unreadableAt=0)], "SHA-256")
+
+    def test_json_content_file_damage(self):
+        # Two layers, one clip each; the second layer's content files are damaged or gone, so its clip is listed
+        # nowhere and the run says why before the clips.
+        cases = [
+            ("table gone", ["ContentHash001.tbl"],
+             {"type": "damage", "what": "content-file-unusable", "path": "AACS/ContentHash001.tbl"}),
+            ("pair gone", ["Content001.cer", "ContentHash001.tbl"],
+             {"type": "damage", "what": "layers-missing", "path": "AACS/", "pairs": 1, "layers": 2}),
+        ]
+        for label, removed, damage in cases:
+            folder = self.layers[tuple(removed)]
+            objects = [damage, clip(folder, "00001.m2ts", "matched"),
+                       clip(folder, "00002.m2ts", "unverified", "no-entry", noValueAt=0)]
+            for target in (folder, image_of(folder)):
+                with self.subTest(label, target=os.path.basename(target)):
+                    self.check_report(target, [], 1, objects, "SHA-256")
+                    text = run([ARGS.tamsel, "-nologo", target]).stdout.decode()
+                    line = ("AACS/ContentHash001.tbl: content file could not be loaded\n" if len(removed) == 1
+                            else "AACS/: content files of 1 of the 2 layers the certificates name\n")
+                    self.assertTrue(text.startswith(line), text)
 
     def test_json_failures(self):
         nothing = os.path.join(self.work, "zeros.img")
@@ -424,7 +453,7 @@ class ManualAndInstall(unittest.TestCase, Discs):
             readme = f.read()
         switches = re.findall(r"^\t(-\S+)", USAGE, re.M) + ["--version", "--help"]
         fields = set()
-        for target in (self.problems, self.cut_image, self.intact, self.no_aacs):
+        for target in (self.problems, self.cut_image, self.intact, self.no_aacs) + tuple(self.layers.values()):
             for line in run([ARGS.tamsel, "-j", target]).stdout.decode().splitlines():
                 obj = json.loads(line)
                 fields |= set(obj) | {obj["type"], obj.get("result"), obj.get("reason"), obj.get("digest")}
