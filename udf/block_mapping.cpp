@@ -5,13 +5,23 @@ namespace {
 
 constexpr BlockPlace kUnmapped = {kUnmappedSector, 0};
 
+// A block past the sectors a READ (10) can address is unmapped, not wrapped to a low sector; `contiguous` is cut
+// to stay within them.
+BlockPlace place(uint64_t sector, uint64_t contiguous) {
+    if (sector >= kUnmappedSector) {
+        return kUnmapped;
+    }
+    const uint64_t room = uint64_t(kUnmappedSector) - sector;
+    return {uint32_t(sector), uint32_t(contiguous < room ? contiguous : room)};
+}
+
 // A type 1 partition lies whole from its start; its last block has no block after it, so it counts as
 // unmapped rather than as a place from which nothing can be read.
 BlockPlace mapPhysical(const PartitionMap& map, uint32_t block) {
     if (block == UINT32_MAX) {
         return kUnmapped;
     }
-    return {map.descriptor->start + block, UINT32_MAX - block};
+    return place(uint64_t(map.descriptor->start) + block, UINT32_MAX - block);
 }
 
 // The runs lie end to end over the map's blocks: the metadata file's extents in order.
@@ -21,7 +31,7 @@ BlockPlace mapThroughRuns(const PartitionMap& map, uint32_t block) {
         const PartitionRun& run = map.runs[i];
         if (block >= before && block - before < run.blockCount) {
             uint32_t into = uint32_t(block - before);
-            return {map.descriptor->start + run.start + into, run.blockCount - into};
+            return place(uint64_t(map.descriptor->start) + run.start + into, run.blockCount - into);
         }
         before += run.blockCount;
     }
@@ -31,10 +41,11 @@ BlockPlace mapThroughRuns(const PartitionMap& map, uint32_t block) {
 // The VAT is indexed by the virtual block itself; this keeps mapping constant-time on a VAT of many thousand
 // entries.
 BlockPlace mapThroughVat(const PartitionMap& map, uint32_t block) {
-    if (map.vat == nullptr || block >= map.runCount) {
+    // An entry of all ones marks a virtual block that is not used.
+    if (map.vat == nullptr || block >= map.runCount || map.vat[block] == UINT32_MAX) {
         return kUnmapped;
     }
-    return {map.descriptor->start + map.vat[block], 1};
+    return place(uint64_t(map.descriptor->start) + map.vat[block], 1);
 }
 
 // Sparable maps (their sparing tables are not read), unrecognised ones and unknown map types.

@@ -77,7 +77,8 @@ TEST(Mapping, UntrustedReferencesAreUnmapped) {
 }
 
 // Found by fuzzing: the last block of a type 1 partition maps with nothing contiguous after it, and the
-// extent read asked for 0 sectors again and again instead of ending.
+// extent read asked for 0 sectors again and again instead of ending. A block whose sector, start added, lies
+// past what a READ (10) can address is unmapped too, not wrapped round to the image's first sectors.
 TEST(Mapping, ExtentAtTheLastType1BlockEndsItsRead) {
     HandVolume hand(2);
     hand.maps[0].mapType = 1;
@@ -85,9 +86,12 @@ TEST(Mapping, ExtentAtTheLastType1BlockEndsItsRead) {
     uint8_t buffer[3 * 2048];
     ExtentRef last = {kExtentLong, 0, 0xFFFFFFFF, 3 * 2048};
     EXPECT_EQ(readExtent(&hand.volume, &last, buffer, sizeof(buffer)), 0u);
-    // The block before it lies at sector 0 once the start is added; it is read, and the read ends there.
     ExtentRef beforeLast = {kExtentLong, 0, 0xFFFFFFFE, 3 * 2048};
-    EXPECT_EQ(readExtent(&hand.volume, &beforeLast, buffer, sizeof(buffer)), 1u);
+    EXPECT_EQ(mapOne(&hand.volume, 0, 0xFFFFFFFE), kUnmappedSector);
+    EXPECT_EQ(readExtent(&hand.volume, &beforeLast, buffer, sizeof(buffer)), 0u);
+    EXPECT_TRUE(hand.device->reads.empty());
+    // The last addressable sector still maps.
+    EXPECT_EQ(mapOne(&hand.volume, 0, 0xFFFFFFFC), 0xFFFFFFFEu);
 }
 
 TEST(Mapping, ShortFormIsRewrittenToTheDefaultPartition) {
