@@ -19,7 +19,8 @@ public:
     // Reads `count` units from unit `first` (counted from 0) into `units`, one after another; returns how many
     // were read whole, stopping at the first that could not be.
     virtual uint32_t readUnits(uint64_t first, uint32_t count, uint8_t* units) = 0;
-    // Reads the clip's last partial unit, `length` bytes at `offset`; false when not all of it could be read.
+    // Reads the clip's last partial unit, `length` bytes at `offset`, into a buffer of a whole unit; false when
+    // not all of it could be read.
     virtual bool readTail(uint64_t offset, uint32_t length, uint8_t* buffer) = 0;
     virtual void close() = 0;
     // The name "cannot open file" reports.
@@ -96,8 +97,8 @@ ClipVerdict verdictOf(const ClipResult& result);
 // The percentage a unit's offset is shown with: single precision, truncated, 0 for an empty clip.
 int unitPercent(uint64_t offset, uint64_t clipSize);
 
-// What verifying a clip asks of its source when nothing fails and no mismatch ends it early: whether the
-// source is opened at all, and how many units are read from it.
+// What verifying a clip may ask of its source: whether the source is opened at all, and at most how many units
+// are read from it (verification takes fewer when its values run out, a read fails or a mismatch ends it).
 struct ClipPlan {
     bool opens;
     uint64_t units;

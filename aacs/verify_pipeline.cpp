@@ -18,6 +18,8 @@ public:
             while (pipeline->freeStaleSlot(position)) {
             }
             if (pipeline->opened[position] != OpenState::Pending) break;
+            // A reader that ended without opening it (it never should) must not leave verification waiting.
+            if (pipeline->readerDone) return false;
             pipeline->consumerWake.wait(hold);
         }
         if (pipeline->opened[position] == OpenState::Opened) return true;
@@ -32,7 +34,8 @@ public:
         for (;;) {
             Slot* slot = oldestSlot(hold);
             // A later clip's data, or this clip's read that failed at this unit: nothing more to give.
-            if (!slot || slot->position != position || slot->tail || ordinal >= slot->first + slot->delivered) {
+            if (!slot || slot->position != position || slot->tail || ordinal < slot->first ||
+                ordinal >= slot->first + slot->delivered) {
                 return false;
             }
             const uint32_t k = static_cast<uint32_t>(ordinal - slot->first);
@@ -59,7 +62,12 @@ public:
     void close() override {
         std::unique_lock<std::mutex> hold(pipeline->lock);
         pipeline->closedThrough = position;
-        // Whatever the reader still publishes for this clip is freed by the next clip's feed.
+        // What was read ahead for it is not hashed any more; whatever the reader still publishes for it is
+        // published discarded, and all of it is freed by the next clip's feed.
+        for (uint64_t s = pipeline->nextTake; s < pipeline->nextFill; ++s) {
+            Slot& slot = pipeline->slotAt(s);
+            if (slot.position <= position) slot.discarding = true;
+        }
         while (pipeline->freeStaleSlot(position + 1)) {
         }
         pipeline->readerWake.notify_one();
@@ -224,7 +232,7 @@ void VerifyPipeline::publish(Slot* slot, size_t position, uint64_t first, uint32
         slot->delivered = delivered;
         slot->claimed = 0;
         slot->finished = 0;
-        slot->discarding = false;
+        slot->discarding = cancelled(position);
         slot->tail = tail;
         std::fill(slot->hashed.begin(), slot->hashed.end(), uint8_t(0));
         ++nextFill;

@@ -148,11 +148,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             check(result.mismatchedUnits <= 1);
         }
         // The reader ahead of verification reads what the plan says; verification must never ask for more,
-        // and asks for exactly that unless a read failed or a mismatch ended the clip.
+        // and asks for exactly that unless a read failed, its values ran out or a mismatch ended the clip.
         ClipPlan plan = planClip(index, file);
         check(plan.opens == !result.skipped);
         check(clip.reads <= plan.units);
-        bool endedEarly = result.shortfall == Shortfall::Unreadable ||
+        bool endedEarly = result.shortfall == Shortfall::Unreadable || result.shortfall == Shortfall::ValuesRanOut ||
                           (options.abortOnMismatch && result.mismatchedUnits != 0);
         if (!endedEarly) {
             check(clip.reads == plan.units);
