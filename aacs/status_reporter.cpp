@@ -114,7 +114,9 @@ void StatusLineReporter::tick() {
     std::unique_lock<std::mutex> hold(lock);
     while (!wake.wait_for(hold, kRedraw, [this] { return stopping; })) {
         const auto now = Clock::now();
-        const uint64_t done = finishedBytes + clipBytes;
+        // Finished first: a clip that ends between the two loads is then counted short, never twice.
+        const uint64_t finished = finishedBytes.load();
+        const uint64_t done = finished + clipBytes.load();
         const double seconds = std::chrono::duration<double>(now - last).count();
         if (seconds > 0 && done >= lastDone) {
             const double sample = static_cast<double>(done - lastDone) / seconds;

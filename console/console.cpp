@@ -46,6 +46,12 @@ void drawStatus() {
     const unsigned columns = consoleErrorColumns();
     const size_t width = columns > 1 ? columns - 1 : 79;
     std::string text = gStatusText.substr(0, width);
+    // Never a part of a character: a cut inside a UTF-8 sequence goes back to its first byte.
+    if (text.size() < gStatusText.size()) {
+        while (!text.empty() && (static_cast<unsigned char>(gStatusText[text.size()]) & 0xC0) == 0x80) {
+            text.pop_back();
+        }
+    }
     // A shorter text blanks what is left of the longer one before it.
     const size_t wipe = gStatusShown > text.size() ? gStatusShown - text.size() : 0;
     writeError("\r" + text + std::string(wipe, ' '));
@@ -123,6 +129,7 @@ void printColored(uint16_t color, const char* format, ...) {
     std::string text = formatArgs(format, args);
     va_end(args);
     std::lock_guard<std::mutex> hold(gLock);
+    // Erased before the colour changes, so the status line is never drawn over in colour.
     if (sameTerminal()) eraseStatus();
     if (gColours && color != 0 && color != 7) {
         setAttributes(coloredAttributes(gConsole.savedAttributes, color));

@@ -5,9 +5,9 @@
 
 #include "udf/udf_volume.h"
 
-// One READ (10) moves at most this many sectors: a whole chunk of eight hash units (1.5 MiB), which the run
-// reads ahead with one request. Its count field could carry 65,535; commands of 32 sectors (64 KiB) left a run
-// on an image that is not in the page cache at two thirds of the speed of one with these.
+// One READ (10) moves at most this many sectors (1.5 MiB; its count field could carry 65,535). Large commands keep
+// a reader of files that are not in the page cache busy: commands of 32 sectors (64 KiB) ran at two thirds of the
+// speed.
 constexpr uint32_t kMaxSectorsPerCommand = 768;
 
 // Sectors read straight from the image, in order from the first: a command that comes back short counts the
