@@ -45,7 +45,9 @@ UnitWalk::UnitWalk(const ContentIndex& index, const ListedClip& clip)
 }
 
 bool UnitWalk::next(uint32_t* value) {
-    if (unit >= end) {
+    // A run that covers nothing (its end at or before its start) gives no value and is passed over like a
+    // used-up one, so that a walk never gives more values than the clip's listed units.
+    while (unit >= end) {
         // Slots only move forward, so a clip's whole walk looks at each of its entries once at most.
         uint32_t s = slot + 1;
         while (s < entryCount && table->entries[entries[s]].firstUnit < unit) ++s;
@@ -56,9 +58,10 @@ bool UnitWalk::next(uint32_t* value) {
         slot = s;
         unit = table->entries[entries[s]].firstUnit;
         end = runEnd(table, entries[s]);
+        // A run that starts beyond the loaded values has run out of values like any other.
+        if (unit >= table->unitHashCount) break;
     }
     *value = unit;
-    // A run that starts beyond the loaded values has run out of values like any other.
     if (unit >= table->unitHashCount) return false;
     ++unit;
     return true;

@@ -317,6 +317,30 @@ TEST_F(VerifyClip, TablesThatPointPastTheirValuesNeverReadThem) {
     }
 }
 
+// Found by fuzzing: a later run that covers nothing gave one value all the same, one more than the clip's
+// listed units, so verification asked for a unit the reader ahead of it had not read.
+TEST_F(VerifyClip, RunsThatCoverNothingGiveNoValue) {
+    const struct {
+        std::vector<ClipHashEntry> entries;
+        const char* expected;
+        const char* result;
+    } cases[] = {
+        // Clip 1 owns 0-3, an empty run at 4, then 4-8: the empty run is passed over.
+        {{{0, 1, 0}, {4, 1, 0}, {4, 1, 0}}, "00001.m2ts content hash match\n", "matched"},
+        // Clip 1 owns 0-5, then a run from 6 that ends at 3 where clip 2's begins: its values end at 6.
+        {{{0, 1, 0}, {6, 1, 0}, {3, 2, 0}}, "No hash unit 0/00001/6\n", "unverified: values ran out"},
+    };
+    for (const auto& c : cases) {
+        MemoryClip clip(9 * kHashUnitSize);
+        Table t(clip, c.entries, 9, true);
+        EXPECT_EQ(run(t, clip), c.result);
+        EXPECT_EQ(output, c.expected);
+        // Never more values than the clip's listed units, which the reader ahead reads.
+        const ContentIndex index(&t.table);
+        EXPECT_LE(uint64_t(clip.reads), planClip(index, ClipFile{"00001.m2ts", clip.bytes.size(), 1, true}).units);
+    }
+}
+
 TEST_F(VerifyClip, UnreadableUnitBeforeTheEndIsAFailure) {
     MemoryClip clip(10 * kHashUnitSize);
     Table t(clip, {{0, 1, 0}}, 10, true);
