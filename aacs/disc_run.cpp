@@ -40,11 +40,16 @@ bool mergeContentPair(ContentHashTable* table, const ContentPairFiles& files, ui
     return true;
 }
 
+// Content files named one by one; past these the rest are counted, as the mount counts its structures.
+constexpr size_t kMaxNamedContentDamage = 64;
+
 // Loads the pairs from 000 on, to the first that does not exist, or until the table is full: a later pair could
 // add nothing. A pair that exists but cannot be used, a lone file of a pair, or fewer pairs than the
-// certificates name layers leave a layer's clips listed nowhere: that is damage, not a smaller disc.
+// certificates name layers leave a layer's clips listed nowhere: that is damage, not a smaller disc. A table
+// that filled up says so itself, and the pairs after it were never looked at.
 std::vector<DiscDamage> loadContentPairs(DiscSource* source, ContentHashTable* table, RunReporter* reporter) {
     std::vector<DiscDamage> damage;
+    uint32_t unnamed = 0;
     uint32_t merged = 0;
     uint32_t layers = 0;
     for (uint32_t i = 0; !table->cut; ++i) {
@@ -58,10 +63,19 @@ std::vector<DiscDamage> loadContentPairs(DiscSource* source, ContentHashTable* t
         }
         heapFree(files.certificate);
         heapFree(files.hashTable);
-        if (!unusable.empty()) damage.push_back({DamageKind::ContentFileUnusable, unusable, 0});
+        if (!unusable.empty()) {
+            if (damage.size() < kMaxNamedContentDamage) {
+                damage.push_back({DamageKind::ContentFileUnusable, unusable, 0});
+            } else {
+                ++unnamed;
+            }
+        }
         if (lookup == PairLookup::End) break;
     }
-    if (damage.empty() && merged < layers) damage.push_back({DamageKind::LayersMissing, "AACS/", merged, layers});
+    if (unnamed != 0) damage.push_back({DamageKind::MoreUnrecorded, "", unnamed});
+    if (damage.empty() && !table->cut && merged < layers) {
+        damage.push_back({DamageKind::LayersMissing, "AACS/", merged, layers});
+    }
     return damage;
 }
 

@@ -210,6 +210,25 @@ class Discs:
             for name in removed:
                 os.remove(os.path.join(folder, "AACS", name))
             cls.layers[removed] = folder
+        # Three layers, whose first two pairs hold more values than any disc: the table fills up at the second
+        # pair and the third is never looked at.
+        cls.full = make(w("full"), "--pairs", "3", "--clip", "00001.m2ts:8u", "--clip", "00002.m2ts:8u:pair=1",
+                        "--clip", "00003.m2ts:8u:pair=2")
+        for pair in (0, 1):
+            aacs = os.path.join(cls.full, "AACS")
+            with open(os.path.join(aacs, "Content%03d.cer" % pair), "r+b") as f:
+                certificate = bytearray(f.read())
+                certificate[8:12] = struct.pack(">I", struct.unpack_from(">I", certificate, 8)[0] + 2200000)
+                f.seek(0)
+                f.write(certificate)
+            with open(os.path.join(aacs, "ContentHash%03d.tbl" % pair), "ab") as f:
+                f.write(bytes(8 * 2200000))
+        # Seventy unusable pairs after two good ones: 64 are named, the rest counted.
+        cls.unusable = make(w("unusable"), "--pairs", "2", "--clip", "00001.m2ts:8u", "--clip", "00002.m2ts:8u:pair=1")
+        for pair in range(2, 72):
+            for name in ("Content%03d.cer", "ContentHash%03d.tbl"):
+                with open(os.path.join(cls.unusable, "AACS", name % pair), "wb") as f:
+                    f.write(b"\0")
         # An image cut inside the first clip's data.
         cls.readable = make(w("readable"), "--clip", "00001.m2ts:10u", "--clip", "00002.m2ts:8u")
         whole = image_of(cls.readable, "physical102")
@@ -313,6 +332,21 @@ class Reports(unittest.TestCase, Discs):
                     line = ("AACS/ContentHash001.tbl: content file could not be loaded\n" if len(removed) == 1
                             else "AACS/: content files of 1 of the 2 layers the certificates name\n")
                     self.assertTrue(text.startswith(line), text)
+
+    def test_content_damage_is_bounded_and_true(self):
+        unusable = [{"type": "damage", "what": "content-file-unusable", "path": "AACS/Content%03d.cer" % pair}
+                    for pair in range(2, 66)] + [{"type": "damage", "what": "more", "count": 6}]
+        cases = [
+            # A full table is named as such; the layers it never reached are not called missing.
+            ("full table", self.full, 2, [{"type": "damage", "what": "table-too-large", "path": "AACS/"}]),
+            ("unusable pairs", self.unusable, 1, unusable),
+        ]
+        for label, folder, status, damage in cases:
+            with self.subTest(label):
+                got_status, objects, err = report(folder)
+                self.assertEqual((got_status, err), (status, b""))
+                self.assertEqual([o for o in objects if o["type"] == "damage"], damage)
+                self.assertFalse(objects[-1]["intact"])
 
     def test_json_failures(self):
         nothing = os.path.join(self.work, "zeros.img")
