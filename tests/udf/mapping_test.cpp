@@ -257,7 +257,8 @@ Bytes embeddedVatImage(const std::vector<uint32_t>& entries, uint32_t sectors, u
 }
 
 TEST(Mapping, VirtualBlocksMapThroughTheVat) {
-    std::vector<uint32_t> entries = {10, 11, 12, 13, 14, 15, 16, 500, 17};
+    // The last entry, all ones, marks a block that is not used.
+    std::vector<uint32_t> entries = {10, 11, 12, 13, 14, 15, 16, 500, 17, 0xFFFFFFFF};
     HandVolume hand(0, embeddedVatImage(entries, 100, 0));
     uint32_t last = 0;
     ASSERT_TRUE(readLastSector(hand.volume.image, &last));
@@ -271,6 +272,11 @@ TEST(Mapping, VirtualBlocksMapThroughTheVat) {
     EXPECT_EQ(map.runCount, entries.size());
     EXPECT_EQ(mapOne(&hand.volume, 1, 7), 500u);
     EXPECT_EQ(mapOne(&hand.volume, 1, 8), 17u);
+    EXPECT_EQ(mapOne(&hand.volume, 1, 9), kUnmappedSector);
+    EXPECT_EQ(mapOne(&hand.volume, 1, 10), kUnmappedSector);
+    // Behind a partition start, the unused block stays unmapped instead of wrapping to the sector before it.
+    hand.volume.partitions[0].start = 5;
+    EXPECT_EQ(mapOne(&hand.volume, 1, 8), 22u);
     EXPECT_EQ(mapOne(&hand.volume, 1, 9), kUnmappedSector);
 }
 
