@@ -6,7 +6,8 @@ namespace {
 constexpr BlockPlace kUnmapped = {kUnmappedSector, 0};
 
 // A block past the sectors a READ (10) can address is unmapped, not wrapped to a low sector; `contiguous` is cut
-// to stay within them.
+// to stay within them. This also covers a type 1 partition's last block, which has no block after it, and a VAT
+// entry of all ones, which marks a virtual block that is not used.
 BlockPlace place(uint64_t sector, uint64_t contiguous) {
     if (sector >= kUnmappedSector) {
         return kUnmapped;
@@ -15,12 +16,8 @@ BlockPlace place(uint64_t sector, uint64_t contiguous) {
     return {uint32_t(sector), uint32_t(contiguous < room ? contiguous : room)};
 }
 
-// A type 1 partition lies whole from its start; its last block has no block after it, so it counts as
-// unmapped rather than as a place from which nothing can be read.
+// A type 1 partition lies whole from its start.
 BlockPlace mapPhysical(const PartitionMap& map, uint32_t block) {
-    if (block == UINT32_MAX) {
-        return kUnmapped;
-    }
     return place(uint64_t(map.descriptor->start) + block, UINT32_MAX - block);
 }
 
@@ -41,8 +38,7 @@ BlockPlace mapThroughRuns(const PartitionMap& map, uint32_t block) {
 // The VAT is indexed by the virtual block itself; this keeps mapping constant-time on a VAT of many thousand
 // entries.
 BlockPlace mapThroughVat(const PartitionMap& map, uint32_t block) {
-    // An entry of all ones marks a virtual block that is not used.
-    if (map.vat == nullptr || block >= map.runCount || map.vat[block] == UINT32_MAX) {
+    if (map.vat == nullptr || block >= map.runCount) {
         return kUnmapped;
     }
     return place(uint64_t(map.descriptor->start) + map.vat[block], 1);
